@@ -1,0 +1,186 @@
+#include "platform/utility.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace qv::rt {
+
+double Timer() {
+    using namespace std::chrono;
+    static const auto origin = steady_clock::now();
+    return duration<double>(steady_clock::now() - origin).count();
+}
+
+namespace {
+QString &projectDirOverride() {
+    static QString dir;
+    return dir;
+}
+
+// Copies the Latin-1 bytes of `text` into dest, cut to fit; returns false when cut.
+bool copyBounded(const QByteArray &text, char *dest, std::size_t size) {
+    if (size == 0)
+        return false;
+    const std::size_t n = std::min(static_cast<std::size_t>(text.size()), size - 1);
+    std::memcpy(dest, text.constData(), n);
+    dest[n] = '\0';
+    return n == static_cast<std::size_t>(text.size());
+}
+} // namespace
+
+void SetProjectDirForTesting(const char *dir) {
+    projectDirOverride() = dir ? QString::fromLocal8Bit(dir) : QString();
+}
+
+int GetProjectDirText(char *dir, std::size_t size) {
+    QString path = projectDirOverride();
+    if (path.isEmpty())
+        path = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                            : QDir::currentPath();
+    const QByteArray bytes = QDir::toNativeSeparators(QDir::cleanPath(path)).toLocal8Bit();
+    return copyBounded(bytes, dir, size) ? 0 : kFileError;
+}
+
+const char *PathSeparator() {
+#ifdef _WIN32
+    return "\\";
+#else
+    return "/";
+#endif
+}
+
+namespace {
+std::map<int, std::unique_ptr<QFile>> &openFiles() {
+    static std::map<int, std::unique_ptr<QFile>> files;
+    return files;
+}
+
+QFile *fileFor(int handle) {
+    auto it = openFiles().find(handle);
+    return it == openFiles().end() ? nullptr : it->second.get();
+}
+} // namespace
+
+int GetFileInfo(const char *path, long long *size) {
+    if (!path || !size)
+        return kFileError;
+    const QFileInfo info(QString::fromLocal8Bit(path));
+    if (!info.exists()) {
+        *size = 0;
+        return 0;
+    }
+    if (!info.isFile())
+        return kFileError;
+    *size = info.size();
+    return 1;
+}
+
+int FileOpen(const char *path, int mode, int action, int format) {
+    if (!path || format != VAL_BINARY)
+        return kFileError;
+    QIODevice::OpenMode flags;
+    switch (mode) {
+    case VAL_READ_ONLY:
+        flags = QIODevice::ReadOnly;
+        break;
+    case VAL_WRITE_ONLY:
+        flags =
+            QIODevice::WriteOnly | (action == VAL_APPEND ? QIODevice::Append : QIODevice::Truncate);
+        break;
+    case VAL_READ_WRITE:
+        flags = QIODevice::ReadWrite |
+                (action == VAL_APPEND ? QIODevice::Append : QIODevice::OpenModeFlag{});
+        break;
+    default:
+        return kFileError;
+    }
+    auto file = std::make_unique<QFile>(QString::fromLocal8Bit(path));
+    if (!file->open(flags))
+        return kFileError;
+    int handle = 1;
+    while (openFiles().count(handle))
+        ++handle;
+    openFiles()[handle] = std::move(file);
+    return handle;
+}
+
+int FileClose(int handle) {
+    auto it = openFiles().find(handle);
+    if (it == openFiles().end())
+        return kFileHandleInvalid;
+    const bool ok = it->second->flush();
+    it->second->close();
+    openFiles().erase(it);
+    return ok ? 0 : kFileError;
+}
+
+int FileDelete(const char *path) {
+    if (!path)
+        return kFileError;
+    return QFile::remove(QString::fromLocal8Bit(path)) ? 0 : kFileError;
+}
+
+int FileRename(const char *from, const char *to) {
+    if (!from || !to)
+        return kFileError;
+    // rename(2) replaces the target atomically; QFile::rename refuses an existing target.
+    return std::rename(from, to) == 0 ? 0 : kFileError;
+}
+
+int ReadLine(int handle, char *buffer, int maxChars) {
+    QFile *file = fileFor(handle);
+    if (!file)
+        return kFileHandleInvalid;
+    if (!buffer || maxChars < 0)
+        return kFileError;
+    int stored = 0;
+    bool any = false;
+    char c = 0;
+    while (file->getChar(&c)) {
+        any = true;
+        if (c == '\n')
+            break;
+        if (stored < maxChars)
+            buffer[stored++] = c;
+    }
+    buffer[stored] = '\0';
+    if (!any)
+        return file->error() == QFileDevice::NoError ? kFileEnd : kFileError;
+    return stored;
+}
+
+int WriteLine(int handle, const char *buffer, int count) {
+    QFile *file = fileFor(handle);
+    if (!file)
+        return kFileHandleInvalid;
+    if (!buffer)
+        return kFileError;
+    const qint64 n = count < 0 ? static_cast<qint64>(std::strlen(buffer)) : count;
+    if (file->write(buffer, n) != n || !file->putChar('\n'))
+        return kFileError;
+    return static_cast<int>(n + 1);
+}
+
+void StringUpperCase(char *text) {
+    if (!text)
+        return;
+    for (; *text; ++text)
+        if (*text >= 'a' && *text <= 'z')
+            *text = static_cast<char>(*text - 'a' + 'A');
+}
+
+void CopyString(char *dest, int destIndex, const char *source, int sourceIndex, int count) {
+    if (!dest || !source || destIndex < 0 || sourceIndex < 0 || count < 0)
+        return;
+    std::memmove(dest + destIndex, source + sourceIndex, static_cast<std::size_t>(count));
+    dest[destIndex + count] = '\0';
+}
+
+} // namespace qv::rt

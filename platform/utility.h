@@ -1,0 +1,62 @@
+// Utility part of our run-time: the clock, the program's directory, byte-mode files and the
+// string helpers the program uses.
+#pragma once
+
+#include <cstddef>
+
+namespace qv::rt {
+
+// Seconds on a monotonic clock, as a double.
+double Timer();
+
+// The directory that holds the program, with native separators and no trailing separator.
+// Cut to fit and NUL-terminated. Returns 0, or a negative status when it does not fit.
+int GetProjectDirText(char *dir, std::size_t size);
+template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
+    return GetProjectDirText(dir, N);
+}
+// Tests run the program against a scratch directory instead of the build folder.
+void SetProjectDirForTesting(const char *dir);
+
+// The native path separator as a one-character text ("\\" on Windows, "/" elsewhere).
+const char *PathSeparator();
+
+// ---- Files, in byte mode. Handles are small positive integers. ----
+constexpr int kFileError = -1; // general failure (open, read, write)
+constexpr int kFileEnd = -2;   // ReadLine: end of file before any byte
+constexpr int kFileHandleInvalid = -3;
+
+constexpr int VAL_READ_ONLY = 1;
+constexpr int VAL_WRITE_ONLY = 2;
+constexpr int VAL_READ_WRITE = 3;
+constexpr int VAL_TRUNCATE = 0; // open for writing: empty the file
+constexpr int VAL_APPEND = 1;   // open for writing: write at the end
+constexpr int VAL_BINARY = 0;   // no line-end translation (the only mode built)
+
+// 1 and *size = the file's size when it exists, 0 when it does not, kFileError when it cannot
+// be examined.
+int GetFileInfo(const char *path, long long *size);
+// Opens `path`; writing creates the file. Returns a handle or kFileError.
+int FileOpen(const char *path, int mode, int action, int format);
+int FileClose(int handle);
+// 0 on success, kFileError when the file could not be removed.
+int FileDelete(const char *path);
+// Replaces `to` by `from` in one step (same directory), so a reader sees the old or the new
+// file, never a half-written one. 0 on success, kFileError otherwise.
+int FileRename(const char *from, const char *to);
+// Reads one line of at most `maxChars` bytes into `buffer` (which holds maxChars + 1) and ends
+// it with NUL. Stops at a line feed, which is dropped with the rest of a longer line. Returns
+// the number of bytes stored, kFileEnd at the end of the file, or kFileError.
+int ReadLine(int handle, char *buffer, int maxChars);
+// Writes `count` bytes of `buffer` (all of it up to its NUL when count is -1), then a line
+// feed. Returns the bytes written including the line feed, or kFileError.
+int WriteLine(int handle, const char *buffer, int count);
+
+// ---- Strings. ----
+// Upper-cases a NUL-terminated text in place (ASCII letters only; other bytes pass unchanged).
+void StringUpperCase(char *text);
+// Copies `count` bytes of `source` from `sourceIndex` to `dest` at `destIndex` and ends the
+// copy with NUL. The caller sizes `dest`; overlapping areas are handled.
+void CopyString(char *dest, int destIndex, const char *source, int sourceIndex, int count);
+
+} // namespace qv::rt

@@ -1,0 +1,114 @@
+#include "platform/widgets_p.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+
+namespace qv::rt::detail {
+
+void BarWidget::setRange(double low, double high) {
+    low_ = low;
+    high_ = high > low ? high : low + 1;
+    update();
+}
+
+void BarWidget::setValue(double value) {
+    if (value == value_)
+        return;
+    value_ = value;
+    update();
+}
+
+void BarWidget::setFillColor(const QColor &color) {
+    fill_ = color;
+    update();
+}
+
+void BarWidget::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    const QRect r = rect();
+    p.fillRect(r, palette().color(QPalette::Mid));
+    const QRect trough = r.adjusted(1, 1, -1, -1);
+    p.fillRect(trough, QColor(0xF4, 0xF4, 0xF4));
+    const double frac = std::clamp((value_ - low_) / (high_ - low_), 0.0, 1.0);
+    const int w = static_cast<int>(frac * trough.width() + 0.5);
+    if (w > 0)
+        p.fillRect(QRect(trough.left(), trough.top(), w, trough.height()),
+                   isEnabled() ? fill_ : fill_.lighter(160));
+    // Quarter ticks make a reading comparable across the three bars at a glance.
+    p.setPen(QColor(0, 0, 0, 60));
+    for (int q = 1; q < 4; ++q) {
+        const int x = trough.left() + trough.width() * q / 4;
+        p.drawLine(x, trough.bottom() - 3, x, trough.bottom());
+    }
+}
+
+void DecorationWidget::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.fillRect(rect(), color_);
+    const QColor dark = color_.darker(135);
+    if (border_ <= 1) {
+        p.setPen(dark);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        return;
+    }
+    // Two pixels, sunk: dark above and left, light below and right.
+    const QColor light = color_.lighter(115);
+    const QRect r = rect();
+    for (int i = 0; i < border_; ++i) {
+        p.setPen(dark);
+        p.drawLine(r.left() + i, r.top() + i, r.right() - i, r.top() + i);
+        p.drawLine(r.left() + i, r.top() + i, r.left() + i, r.bottom() - i);
+        p.setPen(light);
+        p.drawLine(r.left() + i, r.bottom() - i, r.right() - i, r.bottom() - i);
+        p.drawLine(r.right() - i, r.top() + i, r.right() - i, r.bottom() - i);
+    }
+}
+
+PopupRingButton::PopupRingButton(QWidget *parent, int border)
+    : QAbstractButton(parent), border_(border) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void PopupRingButton::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor face = isDown() ? face_.darker(115) : face_;
+    if (!isEnabled())
+        face = face.lighter(110);
+    p.fillRect(rect(), face);
+    p.setPen(face_.darker(150));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    if (border_ > 1)
+        p.drawRect(rect().adjusted(1, 1, -2, -2));
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(border_ + 1, border_ + 1, -border_ - 2, -border_ - 2));
+    }
+    const int side = std::min(width(), height());
+    const double a = std::max(3.0, side * 0.18);
+    const QPointF c(arrowOnly_ ? width() / 2.0 : width() - side / 2.0, height() / 2.0 + a / 3);
+    QPainterPath arrow;
+    arrow.moveTo(c.x() - a, c.y() - a / 1.4);
+    arrow.lineTo(c.x() + a, c.y() - a / 1.4);
+    arrow.lineTo(c.x(), c.y() + a / 1.4);
+    arrow.closeSubpath();
+    p.fillPath(arrow, isEnabled() ? QColor(0x30, 0x30, 0x30) : QColor(0x90, 0x90, 0x90));
+    if (!arrowOnly_) {
+        p.setPen(palette().color(QPalette::ButtonText));
+        p.drawText(rect().adjusted(4, 0, -side, 0), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+}
+
+void PopupRingButton::keyPressEvent(QKeyEvent *event) {
+    // Space opens the list straight away; QAbstractButton would wait for the key's release.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+} // namespace qv::rt::detail
