@@ -36,6 +36,7 @@ struct Control {
     QPointer<QWidget> widget;
     QPointer<QLabel> caption;
     LabelPlace captionPlace = LabelPlace::None;
+    int captionDx = 0; // shifts a caption placed on top, e.g. over a drop-down button
 
     CtrlCallbackPtr callback = nullptr;
     void *callbackData = nullptr;

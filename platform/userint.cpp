@@ -405,7 +405,7 @@ void placeCaption(Control &c) {
         c.caption->move(c.geometry.left() - s.width() - 6,
                         c.geometry.top() + (c.geometry.height() - s.height()) / 2);
     else
-        c.caption->move(c.geometry.left(), c.geometry.top() - s.height() - 1);
+        c.caption->move(c.geometry.left() + c.captionDx, c.geometry.top() - s.height() - 1);
     c.caption->setVisible(c.visible);
 }
 
@@ -666,7 +666,7 @@ int buildWidget(Panel &p, Control &c) {
     }
     c.widget = w;
     if (c.captionPlace != detail::LabelPlace::None && !c.text.isEmpty() &&
-        c.style != CTRL_TEXT_MSG && c.style != CTRL_TEXT_INDICATOR) {
+        c.style != CTRL_TEXT_MSG) {
         c.caption = new QLabel(latin1(c.text), parent);
         c.caption->setTextFormat(Qt::PlainText);
         c.text.clear();
@@ -771,6 +771,7 @@ int loadControl(Panel &p, const QJsonObject &o, const QString &fileName) {
     c->captionPlace = place == QLatin1String("left")   ? detail::LabelPlace::Left
                       : place == QLatin1String("none") ? detail::LabelPlace::None
                                                        : detail::LabelPlace::Top;
+    c->captionDx = o.value("label_dx").toInt(0);
     c->dataType = dataTypeOf(o.value("data_type").toString());
     c->minValue = o.value("min").toInteger(0);
     c->maxValue = o.value("max").toInteger(c->dataType == VAL_INTEGER ? 2147483647 : 65535);
@@ -838,7 +839,7 @@ int loadControl(Panel &p, const QJsonObject &o, const QString &fileName) {
             ref.text = v;
             applyDisplay(ref);
         }
-    } else if (ref.style == CTRL_TEXT_MSG || ref.style == CTRL_TEXT_INDICATOR) {
+    } else if (ref.style == CTRL_TEXT_MSG) {
         ref.text = caption;
         applyDisplay(ref);
     }
@@ -870,17 +871,19 @@ const char *LastResourceError() {
 }
 
 int InitRunTimeEngine(int &argc, char **argv) {
-    if (QApplication::instance())
-        return 1;
+    if (!QApplication::instance()) {
 #if !defined(_WIN32) && !defined(__APPLE__)
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr, "quorvat: no display to open a window on (DISPLAY is not set)\n");
-        return 0;
-    }
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+            qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            std::fprintf(stderr, "quorvat: no display to open a window on (DISPLAY is not set)\n");
+            return 0;
+        }
 #endif
-    // Lives as long as the process: panels and the event loop hang on it.
-    new QApplication(argc, argv);
+        // Lives as long as the process: panels and the event loop hang on it.
+        new QApplication(argc, argv);
+    }
+    // One look on every machine, whatever its desktop theme.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSize(9);
@@ -1901,3 +1904,28 @@ int ConfirmPopup(const char *title, const char *message) {
 }
 
 } // namespace qv::rt
+
+#include "platform/testing.h"
+
+namespace qv::rt::testing {
+
+QWidget *PanelWidget(int panel) {
+    detail::Panel *p = detail::findPanel(panel);
+    return p ? p->window.data() : nullptr;
+}
+
+QWidget *ControlWidget(int panel, int control) {
+    detail::Control *c = detail::findControl(panel, control, nullptr);
+    return c ? c->widget.data() : nullptr;
+}
+
+void FlushDisplays() {
+    for (auto &[handle, p] : detail::rt().panels)
+        detail::flushDisplays(*p);
+}
+
+void ResetPump() {
+    detail::rt().lastPumpIdle = false;
+}
+
+} // namespace qv::rt::testing

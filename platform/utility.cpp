@@ -168,6 +168,25 @@ int WriteLine(int handle, const char *buffer, int count) {
     return static_cast<int>(n + 1);
 }
 
+bool CopyTextBounded(char *dest, std::size_t size, const char *source) {
+    if (!dest || size == 0)
+        return false;
+    dest[0] = '\0';
+    return AppendTextBounded(dest, size, source);
+}
+
+bool AppendTextBounded(char *dest, std::size_t size, const char *source) {
+    if (!dest || size == 0)
+        return false;
+    const std::size_t used = strnlen(dest, size - 1);
+    const std::size_t room = size - 1 - used;
+    const std::size_t n = source ? strnlen(source, room + 1) : 0;
+    const std::size_t copied = std::min(n, room);
+    std::memcpy(dest + used, source ? source : "", copied);
+    dest[used + copied] = '\0';
+    return copied == n;
+}
+
 void StringUpperCase(char *text) {
     if (!text)
         return;

@@ -53,6 +53,17 @@ int ReadLine(int handle, char *buffer, int maxChars);
 int WriteLine(int handle, const char *buffer, int count);
 
 // ---- Strings. ----
+// Bounded copies into fixed-size texts: the result is cut to fit and always NUL-terminated.
+// They return false when the text had to be cut.
+bool CopyTextBounded(char *dest, std::size_t size, const char *source);
+bool AppendTextBounded(char *dest, std::size_t size, const char *source);
+template <std::size_t N> bool CopyText(char (&dest)[N], const char *source) {
+    return CopyTextBounded(dest, N, source);
+}
+template <std::size_t N> bool AppendText(char (&dest)[N], const char *source) {
+    return AppendTextBounded(dest, N, source);
+}
+
 // Upper-cases a NUL-terminated text in place (ASCII letters only; other bytes pass unchanged).
 void StringUpperCase(char *text);
 // Copies `count` bytes of `source` from `sourceIndex` to `dest` at `destIndex` and ends the

@@ -1,0 +1,45 @@
+// Control IDs of the main panel (resource 2 of the resource file). The resource file binds
+// them; a test checks that it carries exactly these IDs, kinds and callbacks.
+#pragma once
+
+namespace qv {
+
+constexpr int P_BUTTONSTOP = 2;
+constexpr int P_BUTTONCONNECT = 3;
+constexpr int P_COMPORT = 6;
+constexpr int P_IPADRESS = 9;
+constexpr int P_BUTTONSENDPOWER = 10;
+constexpr int P_LOGO = 11;
+constexpr int P_BANNER = 12;
+constexpr int P_DATARAWB_A = 14;
+constexpr int P_DATAB_A = 15;
+constexpr int P_DATARAWG_A = 17;
+constexpr int P_BUTTONSENDCF = 18;
+constexpr int P_DATARAWR_A = 19;
+constexpr int P_DATAG_A = 20;
+constexpr int P_BUTTONCALCCF = 21;
+constexpr int P_BUTTONFINISHCALIB = 22;
+constexpr int P_DISPSTATUS = 23;
+constexpr int P_BUTTONGETCF = 24;
+constexpr int P_BUTTONGO = 25;
+constexpr int P_DATAR_A = 26;
+constexpr int P_EDITPOWER = 27;
+constexpr int P_EDITMAXDELTA = 28;
+constexpr int P_EDITSETVALUE = 29;
+constexpr int P_EDITCFR = 30;
+constexpr int P_EDITCFG = 31;
+constexpr int P_EDITCFB = 32;
+constexpr int P_DELTARAW = 33;
+constexpr int P_DATARAWB_B = 34;
+constexpr int P_DATARAWG_B = 35;
+constexpr int P_DELTACALIB = 36;
+constexpr int P_DATARAWR_B = 37;
+constexpr int P_DATAB_B = 38;
+constexpr int P_DATAG_B = 39;
+constexpr int P_DATAR_B = 40;
+
+// Colours of the command buttons (0xRRGGBB).
+constexpr int kColorRed = 0xFF0000;
+constexpr int kColorLightGrey = 0xE0E0E0;
+
+} // namespace qv

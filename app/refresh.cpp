@@ -1,0 +1,51 @@
+#include "app/refresh.h"
+
+#include "app/controls.h"
+#include "app/state.h"
+#include "platform/userint.h"
+#include "protocol/codec.h"
+
+namespace qv {
+
+using namespace rt;
+
+std::uint16_t deltaraw, deltacalib;
+
+namespace {
+u16 largest(u16 a, u16 b, u16 c) {
+    u16 m = a >= b ? a : b;
+    if (c >= m)
+        m = c;
+    return m;
+}
+
+u16 smallest(u16 a, u16 b, u16 c) {
+    u16 m = a <= b ? a : b;
+    if (c <= m)
+        m = c;
+    return m;
+}
+} // namespace
+
+void SetPanelData() {
+    deltaraw = static_cast<u16>(largest(dataRawR, dataRawG, dataRawB) -
+                                smallest(dataRawR, dataRawG, dataRawB));
+    deltacalib = static_cast<u16>(largest(dataR, dataG, dataB) - smallest(dataR, dataG, dataB));
+
+    SetCtrlVal(panel, P_DATAR_A, dataR);
+    SetCtrlVal(panel, P_DATAR_B, dataR);
+    SetCtrlVal(panel, P_DATAG_A, dataG);
+    SetCtrlVal(panel, P_DATAG_B, dataG);
+    SetCtrlVal(panel, P_DATAB_A, dataB);
+    SetCtrlVal(panel, P_DATAB_B, dataB);
+    SetCtrlVal(panel, P_DATARAWR_A, dataRawR);
+    SetCtrlVal(panel, P_DATARAWR_B, dataRawR);
+    SetCtrlVal(panel, P_DATARAWG_A, dataRawG);
+    SetCtrlVal(panel, P_DATARAWG_B, dataRawG);
+    SetCtrlVal(panel, P_DATARAWB_A, dataRawB);
+    SetCtrlVal(panel, P_DATARAWB_B, dataRawB);
+    SetCtrlVal(panel, P_DELTARAW, deltaraw);
+    SetCtrlVal(panel, P_DELTACALIB, deltacalib);
+}
+
+} // namespace qv

@@ -1,0 +1,85 @@
+#include "app/state.h"
+
+#include "app/callbacks.h"
+#include "app/controls.h"
+#include "link/link.h"
+#include "logo/logo.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+#include "protocol/codec.h"
+
+#include <cstdio>
+
+namespace qv {
+
+using namespace rt;
+
+int panel, interfacepanel;
+std::uint16_t poll;
+char proj_dir[260];
+char ipComboBoxFileName[260];
+
+namespace {
+constexpr int kMainPanel = 2;
+constexpr int kConnectionPanel = 1;
+
+// A panel that cannot be loaded ends the program; one line says which file and why.
+int loadPanelOrSay(int resourceId) {
+    const int handle = LoadPanel(0, kResourceFile, resourceId);
+    if (handle < 0)
+        std::fprintf(stderr, "quorvat: cannot load panel %d: %s\n", resourceId,
+                     LastResourceError());
+    return handle;
+}
+} // namespace
+
+int WinMain(int argc, char **argv) {
+    if (InitRunTimeEngine(argc, argv) == 0)
+        return -1;
+    InstallCallbackTable();
+    if ((panel = loadPanelOrSay(kMainPanel)) < 0)
+        return -1;
+    if ((interfacepanel = loadPanelOrSay(kConnectionPanel)) < 0)
+        return -1;
+    DisplayPanel(panel);
+    InitVars();
+    RunUserInterface();
+    DiscardPanel(panel);
+    return 0;
+}
+
+void InitVars() {
+    anzpara = 202;
+    anzframe = 16;
+    anzdata = 16;
+    comport = 1;
+    tcpcon = 0;
+    sync = 85;
+    order = 1;
+    target = 1;
+    poll = 0;
+
+    GetProjectDir(proj_dir);
+    CopyText(ipComboBoxFileName, proj_dir);
+    AppendText(ipComboBoxFileName, PathSeparator());
+    AppendText(ipComboBoxFileName, kHistoryFileName);
+
+    ShowLogo(5);
+}
+
+void SetButtonsDimmed(int dimmed) {
+    for (int control : {P_BUTTONGETCF, P_BUTTONSENDCF, P_BUTTONGO, P_BUTTONSENDPOWER,
+                        P_BUTTONFINISHCALIB, P_BUTTONCALCCF})
+        SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
+    ProcessSystemEvents();
+}
+
+int CBF_P(int, int event, void *, int, int) {
+    if (event == EVENT_CLOSE) {
+        poll = 0;
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+} // namespace qv

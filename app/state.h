@@ -1,0 +1,28 @@
+// Program-wide state owned by the application shell, start-up and shut-down, and the command
+// buttons' dimming.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+extern int panel;          // main panel handle
+extern int interfacepanel; // connection panel handle
+extern std::uint16_t poll; // run flag of the GO loop; any writer of 0 ends it at its next turn
+extern char proj_dir[260];
+extern char ipComboBoxFileName[260];
+
+constexpr const char *kResourceFile = "QuorvatV60.uir";
+constexpr const char *kHistoryFileName = "IPComboBoxQuorvatv60.ipa";
+
+// The whole program: start-up, the event loop, shut-down. Returns the exit code: 0 after a
+// normal run, -1 when start-up fails.
+int WinMain(int argc, char **argv);
+// Start values, then the start-up steps in their fixed order.
+void InitVars();
+// Dims (1) or restores (0) the six command buttons as one group, then pumps events once.
+void SetButtonsDimmed(int dimmed);
+// Main panel callback: the close box stops the GO loop and ends the event loop.
+int CBF_P(int panelHandle, int event, void *callbackData, int eventData1, int eventData2);
+
+} // namespace qv

@@ -1,0 +1,127 @@
+#include "tests/support/support.h"
+
+#include "app/callbacks.h"
+#include "app/state.h"
+#include "platform/testing.h"
+#include "platform/utility.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPixmap>
+#include <QTest>
+#include <QWidget>
+
+namespace qvtest {
+
+using namespace qv;
+
+void initRunTime() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    static int argc = 1;
+    static char name[] = "quorvat-test";
+    static char *argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    rt::InitRunTimeEngine(argc, argv);
+    InstallCallbackTable();
+}
+
+void discardPanels() {
+    if (panel > 0)
+        rt::DiscardPanel(panel);
+    if (interfacepanel > 0)
+        rt::DiscardPanel(interfacepanel);
+    panel = interfacepanel = 0;
+}
+
+void loadPanels() {
+    initRunTime();
+    discardPanels();
+    panel = rt::LoadPanel(0, kResourceFile, 2);
+    interfacepanel = rt::LoadPanel(0, kResourceFile, 1);
+    if (panel < 0 || interfacepanel < 0)
+        qFatal("cannot load the panels: %s", rt::LastResourceError());
+    rt::DisplayPanel(panel);
+}
+
+PopupRecorder::PopupRecorder() {
+    rt::SetPopupHandler(
+        [this](rt::PopupKind kind, const std::string &title, const std::string &text) {
+            popups.push_back({kind, title, text});
+            if (onPopup)
+                onPopup(popups.back());
+            if (kind != rt::PopupKind::Confirm)
+                return 0;
+            if (answers.empty())
+                return defaultAnswer;
+            const int a = answers.front();
+            answers.pop_front();
+            return a;
+        });
+}
+
+PopupRecorder::~PopupRecorder() {
+    rt::SetPopupHandler({});
+}
+
+ScratchProject::ScratchProject() {
+    const QDir bin(QCoreApplication::applicationDirPath());
+    for (const QString &name : bin.entryList({"*.uir", "*.png"}, QDir::Files))
+        QFile::copy(bin.filePath(name), dir_.filePath(name));
+    rt::SetProjectDirForTesting(QDir::toNativeSeparators(dir_.path()).toLocal8Bit().constData());
+}
+
+ScratchProject::~ScratchProject() {
+    rt::SetProjectDirForTesting(nullptr);
+}
+
+QWidget *widget(int panelHandle, int control) {
+    return rt::testing::ControlWidget(panelHandle, control);
+}
+
+void click(int panelHandle, int control) {
+    QWidget *w = widget(panelHandle, control);
+    if (w)
+        QTest::mouseClick(w, Qt::LeftButton);
+}
+
+void rightClick(int panelHandle, int control) {
+    QWidget *w = widget(panelHandle, control);
+    if (!w)
+        return;
+    // Spin boxes hand the mouse to their text field.
+    QWidget *target = w->focusProxy() ? w->focusProxy() : w;
+    QTest::mouseClick(target, Qt::RightButton);
+}
+
+bool waitFor(const std::function<bool()> &done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void pump(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool grabPanel(int panelHandle, const QString &file) {
+    rt::testing::FlushDisplays();
+    pump(30);
+    QWidget *w = rt::testing::PanelWidget(panelHandle);
+    return w && w->grab().save(file);
+}
+
+} // namespace qvtest

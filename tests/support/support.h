@@ -1,0 +1,76 @@
+// Shared by the tests: the run-time started headless, the real panels, pop-ups answered by the
+// test, operator-like clicks, and a scratch program directory.
+#pragma once
+
+#include "platform/userint.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace qvtest {
+
+// Starts the run-time once per test process.
+void initRunTime();
+
+// Loads the two panels from the real resource file into qv::panel and qv::interfacepanel, as
+// start-up does, without running its steps. Discards any loaded before.
+void loadPanels();
+void discardPanels();
+
+struct Popup {
+    qv::rt::PopupKind kind;
+    std::string title;
+    std::string text;
+};
+
+// Answers every pop-up while it lives: confirmations from `answers` in turn, then with
+// `defaultAnswer`. `onPopup` runs inside the pop-up, where the operator would be looking at it.
+class PopupRecorder {
+  public:
+    PopupRecorder();
+    ~PopupRecorder();
+    PopupRecorder(const PopupRecorder &) = delete;
+    PopupRecorder &operator=(const PopupRecorder &) = delete;
+
+    std::vector<Popup> popups;
+    std::deque<int> answers;
+    int defaultAnswer = 1;
+    std::function<void(const Popup &)> onPopup;
+
+    std::size_t count() const { return popups.size(); }
+    const Popup &last() const { return popups.back(); }
+};
+
+// A program directory of its own, holding the resource file and bitmaps; the run-time takes the
+// program's directory to be this one while the object lives.
+class ScratchProject {
+  public:
+    ScratchProject();
+    ~ScratchProject();
+    QString path() const { return dir_.path(); }
+    QString file(const QString &name) const { return dir_.filePath(name); }
+
+  private:
+    QTemporaryDir dir_;
+};
+
+QWidget *widget(int panel, int control);
+// Operator actions on a control's widget; the resulting events are queued, as a real click's
+// would be: pump (waitFor, or a running wait of the program) to have them handled.
+void click(int panel, int control);
+void rightClick(int panel, int control);
+// Pumps events until `done` is true or `ms` have passed; returns `done()`.
+bool waitFor(const std::function<bool()> &done, int ms = 5000);
+// Pumps events for `ms`.
+void pump(int ms);
+// Renders a panel to a PNG file (for looking at, and for the README).
+bool grabPanel(int panel, const QString &file);
+
+} // namespace qvtest
