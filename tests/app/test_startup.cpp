@@ -1,0 +1,149 @@
+// Start-up and shut-down of the program: its start values, the history path, the button group,
+// the close box, and the exit code when the resource file is missing or damaged.
+#include "app/controls.h"
+#include "app/state.h"
+#include "link/link.h"
+#include "platform/testing.h"
+#include "protocol/codec.h"
+#include "tests/support/support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace qv;
+
+namespace {
+int dimmed(int control) {
+    int d = -1;
+    rt::GetCtrlAttribute(panel, control, rt::ATTR_DIMMED, &d);
+    return d;
+}
+
+// Runs the real program from a folder of its own holding `uir` as its resource file (none
+// when empty); returns its exit code and standard error.
+std::pair<int, QByteArray> runWithResource(const QByteArray &uir, bool writeUir = true) {
+    QTemporaryDir dir;
+    const QString exe = dir.filePath("quorvat");
+    QFile::copy(QDir(QCoreApplication::applicationDirPath()).filePath("quorvat"), exe);
+    if (writeUir) {
+        QFile f(dir.filePath("QuorvatV60.uir"));
+        f.open(QIODevice::WriteOnly);
+        f.write(uir);
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(exe, {});
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        return {-1000, "hung"};
+    }
+    return {p.exitCode(), p.readAllStandardError()};
+}
+
+QByteArray realResource() {
+    QFile f(QDir(QCoreApplication::applicationDirPath()).filePath("QuorvatV60.uir"));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { qvtest::loadPanels(); }
+
+    void startValuesAndHistoryPath() {
+        qvtest::ScratchProject project;
+        anzpara = anzframe = anzdata = qv::sync = order = target = comport = 7;
+        poll = tcpcon = 1;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(QDir::tempPath()); // the path must not depend on it
+        InitVars();
+        QDir::setCurrent(before);
+        QCOMPARE(anzpara, u16(202));
+        QCOMPARE(anzframe, u16(16));
+        QCOMPARE(anzdata, u16(16));
+        QCOMPARE(qv::sync, u16(85));
+        QCOMPARE(order, u16(1));
+        QCOMPARE(target, u16(1));
+        QCOMPARE(comport, u16(1));
+        QCOMPARE(poll, u16(0));
+        QCOMPARE(tcpcon, u16(0));
+        QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
+                 QDir::toNativeSeparators(project.file("IPComboBoxQuorvatv60.ipa")));
+        QCOMPARE(QString::fromLocal8Bit(proj_dir), QDir::toNativeSeparators(project.path()));
+    }
+
+    void buttonGroupDimsExactlyTheSixCommands() {
+        const int group[] = {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF,
+                             P_BUTTONGO,        P_BUTTONCALCCF, P_BUTTONFINISHCALIB};
+        SetButtonsDimmed(1);
+        for (int c : group)
+            QCOMPARE(dimmed(c), 1);
+        QCOMPARE(dimmed(P_BUTTONSTOP), 0);
+        QCOMPARE(dimmed(P_BUTTONCONNECT), 0);
+        // Dimmed buttons take no clicks: no second command can start.
+        int commits = 0;
+        rt::InstallCtrlCallback(
+            panel, P_BUTTONGO,
+            [](int, int, int event, void *data, int, int) {
+                if (event == rt::EVENT_COMMIT)
+                    ++*static_cast<int *>(data);
+                return 0;
+            },
+            &commits);
+        qvtest::click(panel, P_BUTTONGO);
+        qvtest::pump(30);
+        QCOMPARE(commits, 0);
+        SetButtonsDimmed(0);
+        for (int c : group)
+            QCOMPARE(dimmed(c), 0);
+        qvtest::click(panel, P_BUTTONGO);
+        QVERIFY(qvtest::waitFor([&] { return commits == 1; }));
+        qvtest::loadPanels();
+    }
+
+    // The close box ends the event loop and stops a running GO loop; the window stays until
+    // the program discards it.
+    void closeBoxEndsTheEventLoop() {
+        poll = 1;
+        QTimer::singleShot(20, [] { rt::testing::PanelWidget(panel)->close(); });
+        QCOMPARE(rt::RunUserInterface(), 0);
+        QCOMPARE(poll, u16(0));
+        QVERIFY(rt::testing::PanelWidget(panel)->isVisible());
+    }
+
+    void damagedResourceEndsStartUpWithMinusOne() {
+        QByteArray noConnectionPanel = realResource();
+        noConnectionPanel.replace("\"resource\": 1", "\"resource\": 7");
+        QByteArray unknownCallback = realResource();
+        unknownCallback.replace("CBF_ButtonGo", "CBF_ButtonGone");
+        const struct {
+            const char *name;
+            QByteArray uir;
+            bool write;
+            const char *says;
+        } cases[] = {
+            {"missing", {}, false, "QuorvatV60.uir"},
+            {"not JSON", "{ panels: [", true, "not a resource file"},
+            {"panel missing", noConnectionPanel, true, "no panel 1"},
+            {"callback unknown", unknownCallback, true, "CBF_ButtonGone"},
+        };
+        for (const auto &c : cases) {
+            const auto [code, err] = runWithResource(c.uir, c.write);
+            QVERIFY2(code == 255, c.name); // -1 as the process's exit status
+            QVERIFY2(err.contains("quorvat: cannot load panel"), c.name);
+            QVERIFY2(err.contains(c.says), qPrintable(QString(c.name) + ": " + err));
+        }
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"
