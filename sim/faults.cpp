@@ -162,7 +162,7 @@ std::optional<Fault> Fault::parse(std::string_view text, std::string *error) {
         }
         const std::string key(item.substr(0, eq));
         const std::string_view value = item.substr(eq + 1);
-        auto bad = [&](const char *what) {
+        auto bad = [&](const std::string &what) {
             fail(error, "fault '" + std::string(text) + "': " + key + " must be " + what +
                             ", got '" + std::string(value) + "'");
             return std::nullopt;
@@ -183,9 +183,14 @@ std::optional<Fault> Fault::parse(std::string_view text, std::string *error) {
                  "fault '" + std::string(text) + "': " + kind->name + " takes no '" + key + "'");
             return std::nullopt;
         }
-        const auto n = parseNumber(value, 1000000000);
+        // Limits keep a typo from asking for gigabytes or for a wait of weeks.
+        const unsigned max = key == "ms" || key == "gap"      ? 3600000
+                             : key == "rate"                  ? 10000000
+                             : key == "nth" || key == "times" ? 1000000000
+                                                              : 1048576;
+        const auto n = parseNumber(value, max);
         if (!n)
-            return bad("a whole number 0..1000000000");
+            return bad("a whole number 0.." + std::to_string(max));
         if (key == "nth" || key == "times" || key == "size" || key == "rate") {
             if (*n == 0)
                 return bad("at least 1");

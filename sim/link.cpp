@@ -38,6 +38,10 @@ ssize_t Endpoint::write(const std::uint8_t *data, std::size_t size) {
         errno = EPIPE;
         return -1;
     }
+    if (nobodyListening) {
+        errno = ENOTCONN;
+        return -1;
+    }
     if (kind == LinkKind::Tcp)
         return ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     return ::write(fd_, data, size);

@@ -3,6 +3,7 @@
 
 #include "sensor.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -31,8 +32,8 @@ class Endpoint {
     const LinkKind kind;
     const std::string name;
 
-    // Writes what the descriptor takes now. Returns bytes written, or -1 with errno set;
-    // a closed or closing endpoint reports EPIPE.
+    // Writes what the descriptor takes now. Returns bytes written, or -1 with errno set:
+    // EPIPE once closed or closing, ENOTCONN while nobody has the other end open.
     ssize_t write(const std::uint8_t *data, std::size_t size);
     // Stops all further writes; a TCP peer sees the connection end at once.
     void shutdown();
@@ -44,6 +45,9 @@ class Endpoint {
     FrameParser parser;
     TimePoint rxLineFree{}; // when the simulated line is free for the next incoming byte
     bool readEnded = false; // TCP peer finished sending; close once the replies are out
+
+    // A pty whose slave no client has open: what is sent is lost, as on a real line.
+    std::atomic<bool> nobodyListening{false};
 
   private:
     mutable std::mutex m_;

@@ -19,7 +19,10 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace qvsim {
@@ -33,6 +36,9 @@ namespace {
 constexpr std::size_t kMaxTcpConnections = 64;
 constexpr std::size_t kReadChunk = 4096;
 constexpr auto kSerialRetry = 1s;
+// Long enough for the kernel to hand written bytes to the slave's reader.
+constexpr auto kHangUpGrace = 20ms;
+constexpr auto kHangUpMaxWait = 1s;
 
 std::string hexLine(const Frame &f) {
     static const char digits[] = "0123456789abcdef";
@@ -89,6 +95,12 @@ struct Simulator::Impl {
     std::vector<std::shared_ptr<Endpoint>> tcp;
     std::shared_ptr<Endpoint> ptyEp;
     int ptySlave = -1;
+    int ptyWatch = -1; // inotify on the slave: who opens and closes it
+    int ptyOpeners = 0;
+    bool ptyOpenersKnown = false;
+    bool hangUpPending = false;
+    TimePoint hangUpNotBefore{};
+    TimePoint hangUpDeadline{};
     std::shared_ptr<Endpoint> serialEp;
     bool serialWanted = false;
     TimePoint serialRetryAt{};
@@ -174,8 +186,13 @@ struct Simulator::Impl {
                 closeTcp(ep, "closed");
                 break;
             case LinkKind::Pty:
-                if (ep == ptyEp)
-                    hangUpPty();
+                // A hang-up flushes what the client has not read yet, so give it a moment to
+                // take the bytes that did go out.
+                if (ep == ptyEp && !hangUpPending) {
+                    hangUpPending = true;
+                    hangUpNotBefore = Clock::now() + kHangUpGrace;
+                    hangUpDeadline = Clock::now() + kHangUpMaxWait;
+                }
                 break;
             case LinkKind::Serial:
                 if (ep == serialEp) {
@@ -250,6 +267,7 @@ struct Simulator::Impl {
         }
         ptySlave = p.slave;
         ptyEp = std::make_shared<Endpoint>(LinkKind::Pty, p.master, "pty");
+        watchPtyOpeners(p.path);
         writer.attach(ptyEp);
         {
             std::lock_guard lock(infoM);
@@ -272,11 +290,60 @@ struct Simulator::Impl {
         writer.detach(ptyEp);
         ptyEp->close();
         ptyEp.reset();
+        if (ptyWatch >= 0)
+            ::close(ptyWatch);
+        ptyWatch = -1;
         ::close(ptySlave);
         ptySlave = -1;
+        hangUpPending = false;
         if (removeTheLink && !opt.ptyLink.empty())
             removeLink(opt.ptyLink, path);
         event("pty: closed " + path);
+    }
+
+    // Counts the client's opens of the slave (ours came before the watch). Without a client,
+    // bytes sent are lost as on a real line, so none are waiting for the next one.
+    void watchPtyOpeners(const std::string &path) {
+        ptyOpeners = 0;
+        ptyWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ptyOpenersKnown =
+            ptyWatch >= 0 && ::inotify_add_watch(ptyWatch, path.c_str(), IN_OPEN | IN_CLOSE) >= 0;
+        ptyEp->nobodyListening = ptyOpenersKnown;
+    }
+
+    void readPtyWatch() {
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(ptyWatch, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto *ev = reinterpret_cast<const inotify_event *>(buf + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+                if (ev->mask & IN_Q_OVERFLOW)
+                    ptyOpenersKnown = false; // lost count: never drop bytes on a guess
+                if (ev->mask & IN_OPEN)
+                    ++ptyOpeners;
+                if ((ev->mask & IN_CLOSE) && ptyOpeners > 0 && --ptyOpeners == 0 &&
+                    ptyOpenersKnown) {
+                    // Unread bytes and a half-sent frame belong to the client that left.
+                    ::tcflush(ptySlave, TCIFLUSH);
+                    ptyEp->parser.reset();
+                    event("pty: client closed the line");
+                }
+            }
+        }
+        ptyEp->nobodyListening = ptyOpenersKnown && ptyOpeners == 0;
+    }
+
+    void hangUpWhenRead(TimePoint now) {
+        if (!hangUpPending || now < hangUpNotBefore)
+            return;
+        int unread = 0;
+        if (::ioctl(ptySlave, FIONREAD, &unread) != 0)
+            unread = 0;
+        if (unread == 0 || now >= hangUpDeadline || ptyEp->nobodyListening)
+            hangUpPty();
     }
 
     // The line drops and comes back as a new device, under the same link name if there is one.
@@ -520,6 +587,9 @@ struct Simulator::Impl {
             const bool listening = listenFd >= 0 && before >= listenPausedUntil;
             if (listening)
                 pfds.push_back({listenFd, POLLIN, 0});
+            const bool watchingPty = ptyWatch >= 0;
+            if (watchingPty)
+                pfds.push_back({ptyWatch, POLLIN, 0});
             auto watch = [&](const std::shared_ptr<Endpoint> &ep) {
                 if (ep && !ep->isClosed() && !ep->readEnded) {
                     pfds.push_back({ep->fd(), POLLIN, 0});
@@ -536,6 +606,8 @@ struct Simulator::Impl {
                 wakeAt = listenPausedUntil;
             if (serialWanted && !serialEp)
                 wakeAt = std::min(wakeAt, serialRetryAt);
+            if (hangUpPending)
+                wakeAt = std::min(wakeAt, std::max(hangUpNotBefore, before + 2ms));
             int timeout = -1;
             if (wakeAt != TimePoint::max())
                 timeout = static_cast<int>(std::clamp<std::int64_t>(
@@ -555,10 +627,14 @@ struct Simulator::Impl {
                 break;
             if (listening && (pfds[i++].revents & POLLIN))
                 acceptAll(now);
+            // Opens before input: a client's first request must not meet a line "nobody has".
+            if (watchingPty && (pfds[i++].revents & POLLIN) && ptyWatch >= 0)
+                readPtyWatch();
             for (std::size_t k = 0; k < eps.size(); ++k) {
                 if (pfds[i + k].revents && !eps[k]->isClosed())
                     readFrom(eps[k], buf, now);
             }
+            hangUpWhenRead(now);
             if (serialWanted && !serialEp && now >= serialRetryAt) {
                 std::string error;
                 if (!bringUpSerial(&error))

@@ -190,7 +190,11 @@ void Writer::service(Queue &q, TimePoint now) {
                                         static_cast<std::size_t>((now - s.first) / s.interval) + 1);
         if (due > s.sent) {
             const ssize_t w = q.ep->write(s.bytes.data() + s.sent, due - s.sent);
-            if (w < 0) {
+            if (w < 0 && errno == ENOTCONN) {
+                discarded_ += due - s.sent;
+                q.queued -= due - s.sent;
+                s.sent = due;
+            } else if (w < 0) {
                 if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                     q.retryAt = now + kRetry;
                     return;
@@ -200,13 +204,14 @@ void Writer::service(Queue &q, TimePoint now) {
                 q.ep->shutdown();
                 onClose_(q.ep);
                 return;
-            }
-            s.sent += static_cast<std::size_t>(w);
-            q.queued -= static_cast<std::size_t>(w);
-            sent_ += static_cast<std::uint64_t>(w);
-            if (s.sent < due) {
-                q.retryAt = now + kRetry;
-                return;
+            } else {
+                s.sent += static_cast<std::size_t>(w);
+                q.queued -= static_cast<std::size_t>(w);
+                sent_ += static_cast<std::uint64_t>(w);
+                if (s.sent < due) {
+                    q.retryAt = now + kRetry;
+                    return;
+                }
             }
         }
         if (s.sent < s.bytes.size())

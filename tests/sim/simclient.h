@@ -49,10 +49,12 @@ class RawClient {
   public:
     RawClient() = default;
     explicit RawClient(int fd) : fd_(fd) {}
-    RawClient(RawClient &&o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    RawClient(RawClient &&o) noexcept
+        : fd_(std::exchange(o.fd_, -1)), closed_(std::exchange(o.closed_, false)) {}
     RawClient &operator=(RawClient &&o) noexcept {
         close();
         fd_ = std::exchange(o.fd_, -1);
+        closed_ = std::exchange(o.closed_, false);
         return *this;
     }
     ~RawClient() { close(); }
@@ -79,6 +81,7 @@ class RawClient {
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = -1;
+        closed_ = false;
     }
 
     bool send(const QByteArray &b) {
