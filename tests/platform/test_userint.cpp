@@ -1,5 +1,6 @@
 // The run-time's panels and controls, driven the way the program and an operator drive them.
 #include "platform/testing.h"
+#include "platform/thread.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -9,9 +10,12 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using namespace qv::rt;
@@ -331,6 +335,77 @@ class UserIntTest : public QObject {
         char upper[] = "ab-\xE9z";
         StringUpperCase(upper);
         QCOMPARE(QByteArray(upper), QByteArray("AB-\xE9Z"));
+    }
+    // The holder may take its lock again; another thread waits until every hold is released.
+    void locksAdmitTheirHolderAgain() {
+        int lock = 0;
+        QCOMPARE(CmtNewLock("", 0, &lock), 0);
+        QCOMPARE(CmtGetLock(lock), 0);
+        QCOMPARE(CmtGetLock(lock), 0);
+        std::atomic<int> stage{0}, otherRelease{0}, otherDiscard{0};
+        std::thread other([&] {
+            otherRelease = CmtReleaseLock(lock);
+            otherDiscard = CmtDiscardLock(lock);
+            stage = 1;
+            CmtGetLock(lock); // blocks until both holds below are gone
+            stage = 2;
+            CmtReleaseLock(lock);
+        });
+        while (stage.load() == 0)
+            std::this_thread::yield();
+        QCOMPARE(otherRelease.load(), kCmtNotLockOwner);
+        QCOMPARE(otherDiscard.load(), kCmtLockInUse);
+        QCOMPARE(CmtReleaseLock(lock), 0);
+        QCOMPARE(stage.load(), 1); // still held once
+        QCOMPARE(CmtReleaseLock(lock), 0);
+        other.join();
+        QCOMPARE(stage.load(), 2);
+        QCOMPARE(CmtReleaseLock(lock), kCmtNotLockOwner);
+        QCOMPARE(CmtDiscardLock(lock), 0);
+        QCOMPARE(CmtGetLock(lock), kCmtLockInvalid);
+        QCOMPARE(CmtDiscardLock(lock), kCmtLockInvalid);
+        QCOMPARE(CmtNewLock("", 0, nullptr), kCmtValueInvalid);
+    }
+
+    // A deferred call runs on the thread it names, from that thread's event processing, in order.
+    void deferredCallsRunOnTheirThread() {
+        static std::vector<std::pair<int, unsigned>> ran;
+        ran.clear();
+        auto note = [](void *data) {
+            ran.push_back(
+                {static_cast<int>(reinterpret_cast<std::intptr_t>(data)), CmtGetCurrentThreadID()});
+        };
+        const unsigned ui = CmtGetCurrentThreadID();
+        QVERIFY(ui > 0);
+        QCOMPARE(CmtGetCurrentThreadID(), ui);
+        QCOMPARE(PostDeferredCallToThread(note, reinterpret_cast<void *>(1), ui), 0);
+        QCOMPARE(PostDeferredCallToThread(note, reinterpret_cast<void *>(2), ui), 0);
+        QVERIFY(ran.empty()); // not before events are processed
+        QVERIFY(QTest::qWaitFor([] { return ran.size() == 2; }));
+        QCOMPARE(ran[0], std::make_pair(1, ui));
+        QCOMPARE(ran[1].first, 2);
+
+        // A worker with an event loop gets its calls; one without, and an ended one, refuse.
+        QThread worker;
+        std::atomic<unsigned> workerId{0};
+        QObject::connect(&worker, &QThread::started, [&] { workerId = CmtGetCurrentThreadID(); });
+        worker.start();
+        QVERIFY(QTest::qWaitFor([&] { return workerId.load() != 0; }));
+        QVERIFY(workerId.load() != ui);
+        static std::atomic<unsigned> ranOn{0};
+        QCOMPARE(PostDeferredCallToThread([](void *) { ranOn = CmtGetCurrentThreadID(); }, nullptr,
+                                          workerId),
+                 0);
+        QVERIFY(QTest::qWaitFor([] { return ranOn.load() != 0; }));
+        QCOMPARE(ranOn.load(), workerId.load());
+        worker.quit();
+        worker.wait();
+        unsigned plainId = 0;
+        std::thread plain([&] { plainId = CmtGetCurrentThreadID(); });
+        plain.join();
+        QCOMPARE(PostDeferredCallToThread(note, nullptr, plainId), kUIEThreadInvalid);
+        QCOMPARE(PostDeferredCallToThread(note, nullptr, 0), kUIEThreadInvalid);
+        QCOMPARE(PostDeferredCallToThread(nullptr, nullptr, ui), kUIEValueInvalid);
     }
 };
 
