@@ -38,7 +38,7 @@ ssize_t Endpoint::write(const std::uint8_t *data, std::size_t size) {
         errno = EPIPE;
         return -1;
     }
-    if (nobodyListening) {
+    if (nobodyListening_) {
         errno = ENOTCONN;
         return -1;
     }
@@ -62,6 +62,16 @@ void Endpoint::close() {
         return;
     closed_ = true;
     ::close(fd_);
+}
+
+void Endpoint::setNobodyListening(bool nobody) {
+    std::lock_guard lock(m_);
+    nobodyListening_ = nobody;
+}
+
+bool Endpoint::isNobodyListening() const {
+    std::lock_guard lock(m_);
+    return nobodyListening_;
 }
 
 bool Endpoint::isClosed() const {

@@ -3,7 +3,6 @@
 
 #include "sensor.h"
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -39,6 +38,10 @@ class Endpoint {
     void shutdown();
     void close();
     bool isClosed() const;
+    // A pty whose slave no client has open: what is sent is lost, as on a real line. Once this
+    // returns, no write that missed the change is still under way.
+    void setNobodyListening(bool nobody);
+    bool isNobodyListening() const;
     int fd() const { return fd_; } // link thread only
 
     // Link thread only.
@@ -46,14 +49,12 @@ class Endpoint {
     TimePoint rxLineFree{}; // when the simulated line is free for the next incoming byte
     bool readEnded = false; // TCP peer finished sending; close once the replies are out
 
-    // A pty whose slave no client has open: what is sent is lost, as on a real line.
-    std::atomic<bool> nobodyListening{false};
-
   private:
     mutable std::mutex m_;
     int fd_;
     bool closed_ = false;
     bool shut_ = false;
+    bool nobodyListening_ = false;
 };
 
 // A non-blocking listening socket, or -1 with *error set.

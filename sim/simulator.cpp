@@ -5,6 +5,7 @@
 #include "writer.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -111,6 +112,7 @@ struct Simulator::Impl {
     std::uint16_t port = 0;
     std::string ptyPath;
     std::size_t tcpCount = 0;
+    int ptyClients = 0;
 
     mutable std::mutex faultM;
     std::vector<FaultEntry> faults;
@@ -296,6 +298,7 @@ struct Simulator::Impl {
         ::close(ptySlave);
         ptySlave = -1;
         hangUpPending = false;
+        publishPtyClients();
         if (removeTheLink && !opt.ptyLink.empty())
             removeLink(opt.ptyLink, path);
         event("pty: closed " + path);
@@ -308,32 +311,65 @@ struct Simulator::Impl {
         ptyWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ptyOpenersKnown =
             ptyWatch >= 0 && ::inotify_add_watch(ptyWatch, path.c_str(), IN_OPEN | IN_CLOSE) >= 0;
-        ptyEp->nobodyListening = ptyOpenersKnown;
+        ptyEp->setNobodyListening(ptyOpenersKnown);
+        publishPtyClients();
     }
 
-    void readPtyWatch() {
+    // Events in the order they happened, before the input: a new client's first request must
+    // meet a listening line, and what the previous one left behind must not reach it.
+    void readPtyWatch(std::vector<std::uint8_t> &input, TimePoint now) {
         alignas(inotify_event) char buf[4096];
         for (;;) {
             const ssize_t n = ::read(ptyWatch, buf, sizeof buf);
             if (n <= 0)
                 break;
+            std::vector<std::uint32_t> masks;
             for (ssize_t at = 0; at < n;) {
                 const auto *ev = reinterpret_cast<const inotify_event *>(buf + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-                if (ev->mask & IN_Q_OVERFLOW)
+                masks.push_back(ev->mask);
+            }
+            for (std::size_t k = 0; k < masks.size() && ptyEp; ++k) {
+                if (masks[k] & IN_Q_OVERFLOW)
                     ptyOpenersKnown = false; // lost count: never drop bytes on a guess
-                if (ev->mask & IN_OPEN)
+                if (masks[k] & IN_OPEN)
                     ++ptyOpeners;
-                if ((ev->mask & IN_CLOSE) && ptyOpeners > 0 && --ptyOpeners == 0 &&
+                if ((masks[k] & IN_CLOSE) && ptyOpeners > 0 && --ptyOpeners == 0 &&
                     ptyOpenersKnown) {
-                    // Unread bytes and a half-sent frame belong to the client that left.
-                    ::tcflush(ptySlave, TCIFLUSH);
-                    ptyEp->parser.reset();
-                    event("pty: client closed the line");
+                    // Input still waiting is the leaving client's, unless a new one is in.
+                    const bool newcomer =
+                        std::any_of(masks.begin() + static_cast<std::ptrdiff_t>(k) + 1, masks.end(),
+                                    [](std::uint32_t m) { return m & IN_OPEN; });
+                    clientLeft(!newcomer, input, now);
                 }
             }
         }
-        ptyEp->nobodyListening = ptyOpenersKnown && ptyOpeners == 0;
+        if (ptyEp)
+            ptyEp->setNobodyListening(ptyOpenersKnown && ptyOpeners == 0);
+        publishPtyClients();
+    }
+
+    void publishPtyClients() {
+        std::lock_guard lock(infoM);
+        ptyClients = !ptyEp ? 0 : ptyOpenersKnown ? ptyOpeners : -1;
+    }
+
+    void clientLeft(bool takeItsInput, std::vector<std::uint8_t> &input, TimePoint now) {
+        const auto ep = ptyEp;
+        ep->setNobodyListening(true);
+        writer.clear(ep); // a late reply was for the client that asked
+        for (int reads = 0; takeItsInput && reads < 64 && !ep->isClosed(); ++reads) {
+            pollfd p{ep->fd(), POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0)
+                break;
+            readFrom(ep, input, now);
+        }
+        if (ptyEp != ep)
+            return; // the line went down meanwhile
+        // Unread bytes and a half-sent frame belong to the client that left.
+        ::tcflush(ptySlave, TCIFLUSH);
+        ep->parser.reset();
+        event("pty: client closed the line");
     }
 
     void hangUpWhenRead(TimePoint now) {
@@ -342,7 +378,7 @@ struct Simulator::Impl {
         int unread = 0;
         if (::ioctl(ptySlave, FIONREAD, &unread) != 0)
             unread = 0;
-        if (unread == 0 || now >= hangUpDeadline || ptyEp->nobodyListening)
+        if (unread == 0 || now >= hangUpDeadline || ptyEp->isNobodyListening())
             hangUpPty();
     }
 
@@ -505,6 +541,8 @@ struct Simulator::Impl {
             event(line);
         }
         const bool drops = t.closeAfter;
+        if (ep->isNobodyListening())
+            return; // nobody would hear it, and the next client must not
         if (!t.bytes.empty() || t.closeAfter)
             writer.submit(ep, std::move(t));
         if (drops)
@@ -530,15 +568,19 @@ struct Simulator::Impl {
             chunkStart = std::max(arrival, ep->rxLineFree);
             ep->rxLineFree = chunkStart + bt * static_cast<std::int64_t>(n);
         }
+        auto countDropped = [&] {
+            if (const auto dropped = ep->parser.takeDropped()) {
+                std::lock_guard lock(cntM);
+                cnt.bytesDropped += dropped;
+            }
+        };
         for (std::size_t i = 0; i < n && !ep->isClosed(); ++i) {
-            if (ep->parser.push(data[i]))
-                handleFrame(ep, ep->parser.frame(),
-                            chunkStart + bt * static_cast<std::int64_t>(i + 1));
+            if (!ep->parser.push(data[i]))
+                continue;
+            countDropped(); // before the reply can tell anyone the frame was taken
+            handleFrame(ep, ep->parser.frame(), chunkStart + bt * static_cast<std::int64_t>(i + 1));
         }
-        if (const auto dropped = ep->parser.takeDropped()) {
-            std::lock_guard lock(cntM);
-            cnt.bytesDropped += dropped;
-        }
+        countDropped();
     }
 
     void readFrom(const std::shared_ptr<Endpoint> &ep, std::vector<std::uint8_t> &buf,
@@ -629,7 +671,7 @@ struct Simulator::Impl {
                 acceptAll(now);
             // Opens before input: a client's first request must not meet a line "nobody has".
             if (watchingPty && (pfds[i++].revents & POLLIN) && ptyWatch >= 0)
-                readPtyWatch();
+                readPtyWatch(buf, now);
             for (std::size_t k = 0; k < eps.size(); ++k) {
                 if (pfds[i + k].revents && !eps[k]->isClosed())
                     readFrom(eps[k], buf, now);
@@ -715,12 +757,15 @@ bool Simulator::start(std::string *error) {
         std::lock_guard lock(d->cmdM);
         d->ioAccepting = true;
     }
-    d->io = std::thread([impl = d.get()] { impl->ioLoop(); });
-    d->ioId = d->io.get_id();
-    d->running = true;
+    // Every link is up: tell about them before the link thread may report anything itself.
     d->startingUp = false;
     for (const auto &line : std::exchange(d->startStatus, {}))
         d->status(line);
+    d->io = std::thread([impl = d.get()] {
+        impl->ioId = std::this_thread::get_id();
+        impl->ioLoop();
+    });
+    d->running = true;
     return true;
 }
 
@@ -755,6 +800,11 @@ std::uint16_t Simulator::tcpPort() const {
 std::string Simulator::ptyPath() const {
     std::lock_guard lock(d->infoM);
     return d->ptyPath;
+}
+
+int Simulator::ptyClients() const {
+    std::lock_guard lock(d->infoM);
+    return d->ptyClients;
 }
 
 std::string Simulator::ptyLink() const {

@@ -170,6 +170,11 @@ class Simulator {
     std::uint16_t tcpPort() const; // the real port while running, else 0
     std::string ptyPath() const;   // the slave's path while a pty is up, else empty
     std::string ptyLink() const;
+    // How many clients have the pty's slave open; -1 if that cannot be told. While none has,
+    // what the sensor sends is lost as on a real line, and when the last one closes what it left
+    // unread is dropped. A client that opens the line the moment another closed it may still
+    // see those bytes: clear the input after opening, as with a real device, or wait for 0.
+    int ptyClients() const;
 
     // Faults. Returns an id for removeFault() and faultHits().
     int addFault(const Fault &fault);

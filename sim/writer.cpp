@@ -81,6 +81,15 @@ void Writer::detach(const std::shared_ptr<Endpoint> &ep) {
     queues_.erase(it);
 }
 
+void Writer::clear(const std::shared_ptr<Endpoint> &ep) {
+    std::lock_guard lock(m_);
+    if (Queue *q = find(ep.get())) {
+        discard(*q);
+        q->lineFree = TimePoint{};
+        q->retryAt = TimePoint{};
+    }
+}
+
 Writer::Queue *Writer::find(const Endpoint *ep) {
     for (auto &q : queues_)
         if (q.ep.get() == ep)

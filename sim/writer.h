@@ -43,6 +43,8 @@ class Writer {
     // Queues bytes behind what is already queued for this endpoint. False if dropped.
     bool submit(const std::shared_ptr<Endpoint> &ep, Transmission t);
     void submitToAll(const std::vector<std::uint8_t> &bytes);
+    // Drops what is queued for this endpoint.
+    void clear(const std::shared_ptr<Endpoint> &ep);
     void startFlood(unsigned bytesPerSecond, std::uint64_t seed);
     void stopFlood();
 

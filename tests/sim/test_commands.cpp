@@ -70,7 +70,9 @@ class TestCommands : public QObject {
         QFETCH(QByteArray, transport);
         auto c = connectTo(*sim, transport);
         std::vector<std::uint64_t> indices;
-        sim->setReadingSource([&indices](std::uint64_t i) {
+        std::mutex indicesM;
+        sim->setReadingSource([&](std::uint64_t i) {
+            std::lock_guard lock(indicesM);
             indices.push_back(i);
             return qvsim::Rgb{1000, 2000, 3000};
         });
@@ -81,6 +83,7 @@ class TestCommands : public QObject {
         QCOMPARE(w, expected);
         QCOMPARE(c.transact(frame(cmd::GetData), 32).size(), 32);
         sim->setReadingSource(nullptr);
+        std::lock_guard lock(indicesM);
         QCOMPARE(indices.size(), std::size_t(2));
         QCOMPARE(indices[1], indices[0] + 1);
     }

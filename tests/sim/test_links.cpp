@@ -105,6 +105,40 @@ class TestLinks : public QObject {
         }
     }
 
+    // Without a client the line loses what is sent, so nothing stale greets the next one.
+    void ptyForgetsWhatNobodyRead() {
+        auto o = quietOptions();
+        o.tcp = false;
+        o.pty = true;
+        qvsim::Simulator sim(o);
+        QVERIFY(sim.start());
+        sim.sendUnasked({1, 2, 3});
+        QTRY_VERIFY(sim.counters().bytesDiscarded >= 3);
+        auto c = RawClient::device(sim.ptyPath());
+        QVERIFY(c.readUntilQuiet(100).isEmpty());
+
+        // This client leaves with a reply unread and half a frame sent; its last complete
+        // request still counts.
+        QVERIFY(c.send(frame(cmd::GetCf)));
+        QVERIFY(c.send(frame(cmd::SetCf, {7, 8, 9}) + frame(cmd::GetVersion).left(10)));
+        QVERIFY(sim.waitForFrames(2, 3s));
+        QCOMPARE(sim.ptyClients(), 1);
+        c.close();
+        QTRY_COMPARE(sim.ptyClients(), 0);
+        auto d = RawClient::device(sim.ptyPath());
+        QCOMPARE(d.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("000700080009"));
+        QVERIFY(d.readUntilQuiet(100).isEmpty());
+
+        // A late reply was for the client that asked, not for the one after it.
+        sim.addFault(qvsim::Fault::late(200).forCommand(cmd::GetCf));
+        QVERIFY(d.send(frame(cmd::GetCf)));
+        QVERIFY(sim.waitForFrames(4, 3s));
+        d.close();
+        QTRY_COMPARE(sim.ptyClients(), 0);
+        auto e = RawClient::device(sim.ptyPath());
+        QVERIFY(e.readUntilQuiet(400).isEmpty());
+    }
+
     // The device vanishes (master closed, link removed) and comes back under a new path.
     void ptyVanishesAndReturns() {
         QTemporaryDir dir;
