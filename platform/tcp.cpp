@@ -1,0 +1,315 @@
+#include "platform/tcp.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
+#include <climits>
+#include <map>
+#include <memory>
+
+namespace qv::rt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxConversations = 256;
+// A callback that leaves every byte unread is asked again after this pause rather than at once,
+// so that the event loop does not spin on it.
+constexpr int kUnreadRetryMs = 10;
+
+struct Conversation {
+    unsigned handle = 0;
+    // A child of the client context, so it goes with the application object even if the
+    // program never disconnects; the pointer then reads null.
+    QPointer<QTcpSocket> socket;
+    tcpFuncPtr callback = nullptr;
+    void *callbackData = nullptr;
+    bool deliveryQueued = false;
+    bool inCallback = false;
+    bool peerClosed = false;
+    int closeStatus = 0;
+    bool disconnectReported = false;
+    // The last data-ready call read nothing.
+    bool dataIgnored = false;
+    unsigned long long bytesRead = 0;
+
+    ~Conversation() {
+        if (!socket)
+            return;
+        QObject::disconnect(socket, nullptr, socket->parent(), nullptr);
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->abort();
+        delete socket.data();
+    }
+};
+
+struct Client {
+    std::map<unsigned, std::unique_ptr<Conversation>> conversations;
+    unsigned nextHandle = 1;
+    // Receives the posted callback deliveries and owns the sockets.
+    QPointer<QObject> context;
+};
+
+Client &client() {
+    static Client state;
+    return state;
+}
+
+QObject *context() {
+    Client &c = client();
+    if (!c.context)
+        c.context = new QObject(QCoreApplication::instance());
+    return c.context;
+}
+
+Conversation *find(unsigned handle) {
+    auto &all = client().conversations;
+    const auto it = all.find(handle);
+    if (it == all.end() || !it->second->socket)
+        return nullptr;
+    return it->second.get();
+}
+
+enum class During { Connect, Read, Write };
+
+int statusFor(QAbstractSocket::SocketError error, During during) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::SocketAddressNotAvailableError:
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyProtocolError:
+        if (during == During::Connect)
+            return kTCP_UnableToEstablishConnection;
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        return kTCP_TimeOutError;
+    case QAbstractSocket::RemoteHostClosedError:
+        return kTCP_ConnectionClosed;
+    default:
+        break;
+    }
+    switch (during) {
+    case During::Read:
+        return kTCP_ReadFailed;
+    case During::Write:
+        return kTCP_WriteFailed;
+    default:
+        return kTCP_GeneralIOErr;
+    }
+}
+
+int msLeft(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+void deliver(unsigned handle);
+
+// Asks for a callback from the event loop, once however often it is asked before it runs.
+void schedule(Conversation &c, int delayMs = 0) {
+    if (!c.callback || c.deliveryQueued)
+        return;
+    c.deliveryQueued = true;
+    const unsigned handle = c.handle;
+    // The handle, not the conversation: a delivery for a conversation gone by then does nothing.
+    if (delayMs == 0)
+        QMetaObject::invokeMethod(
+            context(), [handle] { deliver(handle); }, Qt::QueuedConnection);
+    else
+        QTimer::singleShot(delayMs, context(), [handle] { deliver(handle); });
+}
+
+void deliver(unsigned handle) {
+    Conversation *c = find(handle);
+    if (!c)
+        return;
+    c->deliveryQueued = false;
+    // Nested in a callback that pumps events: the call after it returns looks again.
+    if (c->inCallback || !c->callback)
+        return;
+    const qint64 unread = c->socket->bytesAvailable();
+    int event = 0;
+    int errCode = 0;
+    if (unread > 0 && !(c->peerClosed && c->dataIgnored)) {
+        event = TCP_DATAREADY;
+    } else if (c->peerClosed && !c->disconnectReported) {
+        event = TCP_DISCONNECT;
+        errCode = c->closeStatus;
+        c->disconnectReported = true;
+    } else {
+        return;
+    }
+    const unsigned long long readBefore = c->bytesRead;
+    c->inCallback = true;
+    c->callback(handle, event, errCode, c->callbackData);
+    c = find(handle);
+    if (!c)
+        return; // the callback disconnected
+    c->inCallback = false;
+    if (c->disconnectReported)
+        return; // the last event of a conversation
+    if (event == TCP_DATAREADY)
+        c->dataIgnored = c->bytesRead == readBefore;
+    if (c->socket->bytesAvailable() > 0)
+        schedule(*c, c->dataIgnored && !c->peerClosed ? kUnreadRetryMs : 0);
+    else if (c->peerClosed)
+        schedule(*c);
+}
+
+void peerGone(unsigned handle, int status) {
+    Conversation *c = find(handle);
+    if (!c || c->peerClosed)
+        return;
+    c->peerClosed = true;
+    c->closeStatus = status;
+    schedule(*c);
+}
+
+void watch(Conversation &c) {
+    QTcpSocket *s = c.socket;
+    const unsigned handle = c.handle;
+    // Never the callback itself: these signals also come from inside the waits of
+    // ClientTCPRead and ClientTCPWrite.
+    QObject::connect(s, &QTcpSocket::readyRead, context(), [handle] {
+        if (Conversation *conv = find(handle)) {
+            conv->dataIgnored = false; // new bytes are worth a call of their own
+            schedule(*conv);
+        }
+    });
+    QObject::connect(s, &QTcpSocket::disconnected, context(), [handle] { peerGone(handle, 0); });
+    QObject::connect(s, &QTcpSocket::errorOccurred, context(),
+                     [handle](QAbstractSocket::SocketError error) {
+                         Conversation *conv = find(handle);
+                         if (!conv || error == QAbstractSocket::SocketTimeoutError ||
+                             conv->socket->state() == QAbstractSocket::ConnectedState)
+                             return;
+                         peerGone(handle, error == QAbstractSocket::RemoteHostClosedError
+                                              ? 0
+                                              : statusFor(error, During::Read));
+                     });
+}
+
+unsigned newHandle() {
+    Client &c = client();
+    while (c.nextHandle == 0 || c.conversations.count(c.nextHandle))
+        ++c.nextHandle;
+    return c.nextHandle++;
+}
+
+} // namespace
+
+int ConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
+                       const char *serverHostName, tcpFuncPtr callback, void *callbackData,
+                       unsigned timeoutMs) {
+    if (!conversationHandle || portNumber == 0 || portNumber > 65535 || !serverHostName ||
+        !*serverHostName)
+        return kTCP_InvalidParameter;
+    if (!QCoreApplication::instance())
+        return kTCP_NetworkSubsystemNotReady;
+    if (client().conversations.size() >= kMaxConversations)
+        return kTCP_TooManyConversations;
+    auto socket = std::make_unique<QTcpSocket>(context());
+    socket->connectToHost(QString::fromLocal8Bit(serverHostName), static_cast<quint16>(portNumber));
+    const int ms = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+    if (!socket->waitForConnected(ms))
+        return statusFor(socket->error(), During::Connect);
+    // Requests and replies are small; do not hold them back to fill a segment. (Qt forgets
+    // options set before the connection exists.)
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    auto conv = std::make_unique<Conversation>();
+    conv->handle = newHandle();
+    conv->socket = socket.release();
+    conv->callback = callback;
+    conv->callbackData = callbackData;
+    Conversation &c = *conv;
+    client().conversations[c.handle] = std::move(conv);
+    watch(c);
+    if (c.socket->bytesAvailable() > 0)
+        schedule(c);
+    *conversationHandle = c.handle;
+    return 0;
+}
+
+int DisconnectFromTCPServer(unsigned handle) {
+    auto &all = client().conversations;
+    const auto it = all.find(handle);
+    if (it == all.end())
+        return kTCP_NoConnectionEstablished;
+    // Out of the table first: nothing the closing socket signals can reach the program.
+    std::unique_ptr<Conversation> gone = std::move(it->second);
+    all.erase(it);
+    return 0;
+}
+
+int ClientTCPWrite(unsigned handle, const void *data, int size, unsigned timeoutMs) {
+    Conversation *c = find(handle);
+    if (!c)
+        return kTCP_NoConnectionEstablished;
+    if (size < 0 || (!data && size > 0))
+        return kTCP_InvalidParameter;
+    if (size == 0)
+        return 0;
+    QTcpSocket &s = *c->socket;
+    if (c->peerClosed || s.state() != QAbstractSocket::ConnectedState)
+        return kTCP_ConnectionClosed;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<long long>(timeoutMs));
+    if (s.write(static_cast<const char *>(data), size) != size)
+        return statusFor(s.error(), During::Write);
+    s.flush();
+    while (s.bytesToWrite() > 0) {
+        const int ms = msLeft(deadline);
+        if (ms == 0)
+            return kTCP_TimeOutError;
+        // Qt's error is not reset between calls, so the state tells what happened.
+        if (!s.waitForBytesWritten(ms) && s.state() != QAbstractSocket::ConnectedState)
+            return kTCP_ConnectionClosed;
+    }
+    return size;
+}
+
+int ClientTCPRead(unsigned handle, void *buffer, int size, unsigned timeoutMs) {
+    Conversation *c = find(handle);
+    if (!c)
+        return kTCP_NoConnectionEstablished;
+    if (!buffer || size <= 0)
+        return kTCP_InvalidParameter;
+    QTcpSocket &s = *c->socket;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<long long>(timeoutMs));
+    for (;;) {
+        if (s.bytesAvailable() > 0) {
+            const qint64 n = s.read(static_cast<char *>(buffer), size);
+            if (n > 0) {
+                c->bytesRead += static_cast<unsigned long long>(n);
+                return static_cast<int>(n);
+            }
+            if (n < 0)
+                return statusFor(s.error(), During::Read);
+        }
+        if (c->peerClosed || s.state() != QAbstractSocket::ConnectedState)
+            return kTCP_ConnectionClosed;
+        const int ms = msLeft(deadline);
+        // Qt's error is not reset between calls, so the state tells what happened.
+        if (!s.waitForReadyRead(ms) && s.bytesAvailable() == 0 &&
+            s.state() == QAbstractSocket::ConnectedState && msLeft(deadline) == 0)
+            return kTCP_TimeOutError;
+    }
+}
+
+} // namespace qv::rt
