@@ -105,7 +105,7 @@ int listenTcp(const std::string &host, std::uint16_t port, std::uint16_t *actual
         // Lets a restarted simulator take its port back at once; a live listener still blocks it.
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, 16) == 0)
+        if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0)
             break;
         err = errno;
         ::close(fd);

@@ -139,6 +139,7 @@ struct Options {
     // back after a hang-up. Called from start()'s thread and from the simulator's link thread.
     std::function<void(const std::string &)> onStatus;
     // One line per request, fault and connection; null keeps quiet. Called from the link thread.
+    // Neither callback may call stop().
     std::function<void(const std::string &)> onEvent;
 };
 
@@ -194,8 +195,10 @@ class Simulator {
     void closePty(); // the device vanishes: master closed, link removed
     bool reopenPty(std::string *error = nullptr); // a new pty (new path), link re-pointed
 
-    // The sensor.
-    void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source); // null: formula
+    // The sensor. A reading source gives the raw red, green, blue of reading n (0, 1, 2, ...)
+    // exactly, instead of base * POWER / 1000 + noise; null goes back to the formula. It runs on
+    // the link thread and may read the simulator's state, but must not call stop().
+    void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source);
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
     bool setVersion(const std::string &text); // false (unchanged) if longer than 48 bytes
