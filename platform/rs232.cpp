@@ -5,6 +5,7 @@
 #include <QSerialPort>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
