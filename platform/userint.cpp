@@ -600,7 +600,8 @@ int buildWidget(Panel &p, Control &c) {
     }
     case CTRL_STRING:
     case CTRL_STRING_LS: {
-        auto *e = new QLineEdit(latin1(c.text), parent);
+        // The label is the caption above the field, not its text; the value comes separately.
+        auto *e = new QLineEdit(parent);
         e->setMaxLength(c.maxEntryLength < 0 ? 32767 : c.maxEntryLength);
         QObject::connect(e, &QLineEdit::textEdited, e, [handle, id](const QString &) {
             // Typed changes only; the program's own SetCtrlVal raises nothing.
@@ -610,7 +611,6 @@ int buildWidget(Panel &p, Control &c) {
         });
         QObject::connect(e, &QLineEdit::returnPressed, e,
                          [handle, id] { postControlEvent(handle, id, EVENT_COMMIT); });
-        c.text.clear();
         w = e;
         break;
     }
@@ -671,6 +671,8 @@ int buildWidget(Panel &p, Control &c) {
         c.caption->setTextFormat(Qt::PlainText);
         c.text.clear();
     }
+    if (c.isString())
+        c.text.clear(); // its label; the field's text lives in the widget
     tagWidget(w, p, id);
     applyLook(c);
     applyGeometry(c);
@@ -1627,6 +1629,8 @@ int NewCtrl(int panel, int style, const char *label, int top, int left) {
     const int status = buildWidget(*p, ref);
     if (status < 0) {
         p->controls.erase(id);
+        for (auto *order : {&p->creationOrder, &p->tabOrder, &p->zOrder})
+            order->erase(std::remove(order->begin(), order->end(), id), order->end());
         return status;
     }
     applyTabOrder(*p);

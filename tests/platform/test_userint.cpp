@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -216,6 +217,22 @@ class UserIntTest : public QObject {
         QTest::keyClick(w(2), Qt::Key_Z);
         GetCtrlVal(panel_, 2, text);
         QCOMPARE(QByteArray(text), QByteArray("abcz"));
+    }
+
+    // A string control's label is a caption beside it, never its text.
+    void stringLabelsAreCaptions() {
+        const int ctrl = NewCtrl(panel_, CTRL_STRING_LS, "Host name", 220, 200);
+        QVERIFY(ctrl > 0);
+        char text[32] = "x";
+        QCOMPARE(GetCtrlVal(panel_, ctrl, text), 0);
+        QCOMPARE(QByteArray(text), QByteArray(""));
+        QCOMPARE(GetCtrlVal(panel_, 2, text), 0);
+        QCOMPARE(QByteArray(text), QByteArray("abc"));
+        QStringList captions;
+        for (const QLabel *l : testing::PanelWidget(panel_)->findChildren<QLabel *>())
+            captions << l->text();
+        QVERIFY(captions.contains("Host name"));
+        QVERIFY(captions.contains("Name"));
     }
 
     void fakedKeystrokeReachesTheFocusedControl() {
