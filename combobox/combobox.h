@@ -83,7 +83,8 @@ int Combo_ReplaceComboItem(int panel, int stringCtrl, int index, const char *tex
 int Combo_GetIndexFromValue(int panel, int stringCtrl, int *index, const char *text);
 
 // ---- Event handling, installed by creation. ----
-// The string control's callback: completion, Up/Down open the list, Shift+Tab skips the ring;
+// The string control's callback: completion, Up/Down open the list (an empty one is not opened
+// and the focus stays in the text field), Shift+Tab skips the ring;
 // every event is handed to the user callback, whose result it returns (a handled Shift+Tab is
 // swallowed all the same, so the toolkit does not move the focus again).
 int StringDataToRing(int panel, int control, int event, void *callbackData, int eventData1,
@@ -92,9 +93,9 @@ int StringDataToRing(int panel, int control, int event, void *callbackData, int 
 // the text field; the ring gives the focus back unless the list is being opened. Returns 0.
 int RingDataToString(int panel, int control, int event, void *callbackData, int eventData1,
                      int eventData2);
-// The control that Shift+Tab goes to from tab position `start` + 1: the nearest earlier one in
-// tab order that takes input, is not dimmed and is visible, wrapping from the first to the last.
-// 0 when the panel has none.
+// Where Shift+Tab goes: searching backwards through the tab order from position `start`,
+// wrapping from the first position to the last, the first control that takes input, is not
+// dimmed and is visible. 0 when the panel has none.
 int FindFocusableCtrl(int panel, int start);
 // Raises a value change of the text field for the user callback now, and a commit from the
 // calling thread's event processing. 0, kComboWrongControl for a record that is not a live combo
