@@ -1,7 +1,15 @@
 #include "app/handlers.h"
 
+#include "app/controls.h"
 #include "app/state.h"
+#include "calibration/calibration.h"
+#include "link/link.h"
 #include "platform/userint.h"
+#include "platform/utility.h"
+#include "protocol/commands.h"
+
+#include <chrono>
+#include <thread>
 
 namespace qv {
 
@@ -37,30 +45,69 @@ const char InfoWhiteTarget[] =
 namespace {
 constexpr const char *kHelpTitle = "INFO!";
 
+constexpr double kPause = 0.5;
+
 // The edit boxes and displays act on nothing but a right click.
 int helpOnly(int event, const char *text) {
     if (event == EVENT_RIGHT_CLICK)
         MessagePopup(kHelpTitle, text);
     return 0;
 }
+
+// Half a second in which the panel does not react: no events are pumped. It sleeps in short
+// steps rather than spinning, on the shared clock variables.
+void pause() {
+    tstart = Timer();
+    tdiff = 0.0;
+    while (tdiff < kPause) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        tdiff = Timer() - tstart;
+    }
+}
 } // namespace
 
 int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        if (ConfirmPopup("SEND POWER", InfoWhiteTarget))
+            SendCalibPara();
+        pause();
+        GetCF();
+        GetData();
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonSendPower);
 }
 
 int CBF_ButtonSendCF(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        SendCF();
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonSendCF);
 }
 
 int CBF_ButtonGetCF(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        GetCF();
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonGetCF);
 }
 
 int CBF_ButtonGo(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        GetData();
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonGo);
 }
 
+// STOP only clears the run flag; the GO loop ends at its next turn and its handler restores
+// the buttons.
 int CBF_ButtonStop(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         poll = 0;
@@ -68,10 +115,31 @@ int CBF_ButtonStop(int, int, int event, void *, int, int) {
 }
 
 int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        CalcCF();
+        SendCF(); // whatever the calculation did: the boxes' factors go to the sensor
+        pause();
+        GetData();
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonCalcCF);
 }
 
-int CBF_ButtonFinishCalib(int, int, int event, void *, int, int) {
+int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
+        SetButtonsDimmed(1);
+        MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+        SendPara();
+        pause();
+        SendCF();
+        pause();
+        GetCF();
+        TryToConnect();
+        SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
+        SetButtonsDimmed(0);
+    }
     return helpOnly(event, InfoButtonFinishCalib);
 }
 

@@ -2,8 +2,11 @@
 
 #include "app/callbacks.h"
 #include "app/controls.h"
+#include "link/connectpanel.h"
 #include "link/link.h"
 #include "logo/logo.h"
+#include "platform/rs232.h"
+#include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
@@ -44,6 +47,9 @@ int WinMain(int argc, char **argv) {
     DisplayPanel(panel);
     InitVars();
     RunUserInterface();
+    CloseCom(comport);
+    if (tcpcon != 0)
+        DisconnectFromTCPServer(g_hconversation);
     DiscardPanel(panel);
     return 0;
 }
@@ -65,6 +71,9 @@ void InitVars() {
     AppendText(ipComboBoxFileName, kHistoryFileName);
 
     ShowLogo(5);
+    // The address field becomes a combo box filled from the history here, before the layout.
+    InitConnectPanel();
+    TryToConnect();
 }
 
 void SetButtonsDimmed(int dimmed) {

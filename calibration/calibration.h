@@ -10,4 +10,16 @@ extern std::uint16_t maxdelta; // largest mean raw spread accepted, from P_EDITM
 extern std::uint16_t meanR, meanG, meanB, meanD;
 extern std::uint16_t cfrot, cfgruen, cfblau; // calibration factors red, green, blue
 
+extern const char ConfirmCalculation[];
+extern const char MaximumDelta[];
+extern const char CFOutOfRange[];
+extern const char CalibrationPassed[];
+
+// The whole calibration: confirmation, 100 readings of the white target, their means, then
+// SetCF. Every outcome is reported in its own box.
+void CalcCF();
+// Spread test, factor formula and range test on the stored means; stores all three factors
+// or none.
+void SetCF();
+
 } // namespace qv

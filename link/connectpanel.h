@@ -29,6 +29,10 @@ extern const char InfoButtonTryToConnect[];
 extern const char InfoButtonAccept[];
 extern const char InfoButtonDiscard[];
 
+// Shows the controls of the selected link: the COM port for RS-232, the address and TCP port
+// for TCP/IP.
+void InitConnectPanel();
+
 int CBF_ButtonConnect(int panelHandle, int control, int event, void *callbackData, int eventData1,
                       int eventData2);
 int CBF_ButtonTryToConnect(int panelHandle, int control, int event, void *callbackData,

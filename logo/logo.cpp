@@ -23,7 +23,7 @@ struct Branding {
     const char *bitmap; // nullptr: the title alone
     int style;          // 1 to 4: ShowInfoText1 to ShowInfoText4
     TextLine title;     // its text is always kTitle
-    TextLine lines[3];  // supplier lines in creation order; text nullptr ends them
+    TextLine lines[3];  // supplier lines in creation order; unused ones have no text
 };
 
 // The supplier names, numbers and addresses are invented; the numbers lie in a range kept free

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFontInfo>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -340,8 +341,10 @@ QFont fontOf(const Control &c) {
     QFont f = QApplication::font();
     if (!c.font.isEmpty() && c.font != "AppFont")
         f.setFamily(latin1(c.font));
+    // Sizes count pixels, as the panels' layouts were drawn: a 12 is a line 15 pixels apart
+    // from the next, whatever the screen's resolution.
     if (c.pointSize > 0)
-        f.setPointSize(c.pointSize);
+        f.setPixelSize(c.pointSize);
     f.setBold(c.bold);
     f.setItalic(c.italic);
     return f;
@@ -1414,7 +1417,7 @@ int getAttrInt(Control &c, int attribute, int *out) {
         *out = c.bgColor;
         return 0;
     case ATTR_TEXT_POINT_SIZE:
-        *out = c.pointSize > 0 ? c.pointSize : QApplication::font().pointSize();
+        *out = c.pointSize > 0 ? c.pointSize : QFontInfo(QApplication::font()).pixelSize();
         return 0;
     case ATTR_TEXT_BOLD:
         *out = c.bold;

@@ -12,4 +12,21 @@ extern double tdiff;          // seconds waited so far
 extern int dataSize;          // TCP: expected reply length; RS-232: bytes queued at the last poll
 extern int bytesToRead;       // reply bytes still missing; 0 = the reply is complete
 
+extern const char InfoTimeoutVer[];
+
+// The factory-default parameter set and teach table: command 1, rows 0 to 30, command 6.
+void SendPara();
+// The calibration parameter block with the panel's POWER value: command 1.
+void SendCalibPara();
+// The panel's three calibration factors: command 8.
+void SendCF();
+// Reads the calibration factors into cfrot, cfgruen, cfblau and the factor boxes.
+void GetCF();
+// Reads the parameter image of the memory `target` selects into pp and its mirrors.
+void GetPara();
+// One data transaction for the frame in szWriteBuf; leaves bytesToRead 0 when complete.
+void GetDataFrame();
+// The GO loop: readings decoded and shown until `poll` is cleared.
+void GetData();
+
 } // namespace qv

@@ -2,6 +2,7 @@
 // the close box, and the exit code when the resource file is missing or damaged.
 #include "app/controls.h"
 #include "app/state.h"
+#include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/testing.h"
 #include "protocol/codec.h"
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 using namespace qv;
 
@@ -59,26 +62,39 @@ class StartupTest : public QObject {
   private slots:
     void initTestCase() { qvtest::loadPanels(); }
 
-    void startValuesAndHistoryPath() {
+    // The start values and the earlier start-up steps are in place when the first connection
+    // attempt runs: a refused connect shows its box in the middle of that attempt.
+    void startUpOrderAndValues() {
         qvtest::ScratchProject project;
         anzpara = anzframe = anzdata = qv::sync = order = target = comport = 7;
         poll = tcpcon = 1;
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, "1"); // nobody listens there
+        int controlsBefore = 0;
+        rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsBefore);
+        qvtest::PopupRecorder popups;
+        std::vector<u16> atAttempt;
+        int controlsAtAttempt = 0, comPortShown = -1;
+        popups.onPopup = [&](const qvtest::Popup &) {
+            atAttempt = {anzpara, anzframe, anzdata, qv::sync, order, target, comport, poll};
+            rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsAtAttempt);
+            rt::GetCtrlAttribute(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE,
+                                 &comPortShown);
+        };
         const QString before = QDir::currentPath();
-        QDir::setCurrent(QDir::tempPath()); // the path must not depend on it
+        QDir::setCurrent(QDir::tempPath()); // the history path must not depend on it
         InitVars();
         QDir::setCurrent(before);
-        QCOMPARE(anzpara, u16(202));
-        QCOMPARE(anzframe, u16(16));
-        QCOMPARE(anzdata, u16(16));
-        QCOMPARE(qv::sync, u16(85));
-        QCOMPARE(order, u16(1));
-        QCOMPARE(target, u16(1));
-        QCOMPARE(comport, u16(1));
-        QCOMPARE(poll, u16(0));
+        QCOMPARE(popups.count(), std::size_t(1));
+        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("TCP Client"));
+        QCOMPARE(atAttempt, (std::vector<u16>{202, 16, 16, 85, 1, 1, 1, 0}));
+        QCOMPARE(controlsAtAttempt, controlsBefore + 4); // the banner's four text lines
+        QCOMPARE(comPortShown, 0);                       // laid out for TCP/IP
         QCOMPARE(tcpcon, u16(0));
         QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
                  QDir::toNativeSeparators(project.file("IPComboBoxQuorvatv60.ipa")));
         QCOMPARE(QString::fromLocal8Bit(proj_dir), QDir::toNativeSeparators(project.path()));
+        qvtest::loadPanels();
     }
 
     void buttonGroupDimsExactlyTheSixCommands() {

@@ -1,0 +1,114 @@
+// The whole program run in this process, start to exit, against the simulator: the close box
+// ends a running GO loop after its turn, the link is closed and the exit code is 0.
+#include "app/controls.h"
+#include "app/state.h"
+#include "link/link.h"
+#include "platform/testing.h"
+#include "protocol/codec.h"
+#include "tests/support/rig.h"
+#include "tests/support/support.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace qv;
+
+namespace {
+
+// Points the scratch resource file's connection panel at the simulator.
+void pointResourceAt(const qvtest::ScratchProject &project, bool tcp, std::uint16_t port) {
+    QFile f(project.file(kResourceFile));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QJsonObject doc = QJsonDocument::fromJson(f.readAll()).object();
+    f.close();
+    QJsonArray panels = doc["panels"].toArray();
+    for (int p = 0; p < panels.size(); ++p) {
+        QJsonObject po = panels[p].toObject();
+        if (po["resource"].toInt() != 1)
+            continue;
+        QJsonArray controls = po["controls"].toArray();
+        for (int c = 0; c < controls.size(); ++c) {
+            QJsonObject co = controls[c].toObject();
+            if (co["id"].toInt() == 2)
+                co["value"] = tcp ? 1 : 0;
+            if (co["id"].toInt() == 8)
+                co["value"] = QString::number(port);
+            controls[c] = co;
+        }
+        po["controls"] = controls;
+        panels[p] = po;
+    }
+    doc["panels"] = panels;
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QJsonDocument(doc).toJson());
+}
+
+QByteArray status() {
+    char text[64] = "";
+    rt::GetCtrlVal(panel, P_DISPSTATUS, text);
+    return text;
+}
+
+} // namespace
+
+class ShutdownTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<qvtest::SensorRig> rig_;
+
+    int runProgram() {
+        static char name[] = "quorvat";
+        char *argv[] = {name, nullptr};
+        return WinMain(1, argv);
+    }
+
+  private slots:
+    void initTestCase() {
+        qvtest::initRunTime();
+        rig_ = std::make_unique<qvtest::SensorRig>();
+    }
+
+    void closingDuringGoEndsTheLoopAndExits_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("tcp, GO running") << true << true;
+        QTest::newRow("tcp, idle") << true << false;
+        QTest::newRow("serial, GO running") << false << true;
+    }
+    void closingDuringGoEndsTheLoopAndExits() {
+        QFETCH(bool, tcp);
+        QFETCH(bool, running);
+        qvtest::ScratchProject project;
+        pointResourceAt(project, tcp, rig_->sim().tcpPort());
+        qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
+        qvtest::PopupRecorder popups;
+        rig_->sim().clearFrames();
+        const std::uint64_t readingsBefore = rig_->sim().readingsTaken();
+        qvtest::whenever([] { return status() == "QUORVAT SENSOR SIMULATOR V1.0"; },
+                         [running] {
+                             if (running)
+                                 qvtest::click(panel, P_BUTTONGO);
+                         });
+        qvtest::whenever(
+            [&] { return !running || rig_->sim().readingsTaken() >= readingsBefore + 5; },
+            [] { rt::testing::PanelWidget(panel)->close(); });
+        QCOMPARE(runProgram(), 0);
+        QCOMPARE(comprotocol, u16(tcp ? 1 : 0));
+        QCOMPARE(popups.count(), std::size_t(0));
+        // The loop stopped after the turn in progress: no request was left unanswered.
+        const std::uint64_t requests = rig_->framesOf(qvsim::command::GetData);
+        QCOMPARE(rig_->sim().readingsTaken() - readingsBefore, requests);
+        QVERIFY(running ? requests >= 5 : requests == 0);
+        // The link is closed: the simulator sees its client go.
+        if (tcp)
+            QVERIFY(qvtest::waitFor([&] { return rig_->sim().tcpConnectionCount() == 0; }));
+        else
+            QVERIFY(qvtest::waitFor([&] { return rig_->sim().ptyClients() == 0; }));
+        interfacepanel = 0;
+    }
+};
+
+QTEST_MAIN(ShutdownTest)
+#include "test_shutdown.moc"

@@ -1,0 +1,45 @@
+// The simulator as the sensor, and the program's link pointed at it over TCP or a pty.
+#pragma once
+
+#include "sim/simulator.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace qvtest {
+
+enum class Link { Tcp, Serial };
+
+inline const char *linkName(Link link) {
+    return link == Link::Tcp ? "tcp" : "serial";
+}
+
+// The serial port number the rig's pty answers to (through QUORVAT_COM<n>).
+constexpr int kRigComPort = 4;
+
+class SensorRig {
+  public:
+    // A simulator on an ephemeral TCP port and a pty, without noise, started at once.
+    SensorRig();
+    explicit SensorRig(qvsim::Options options);
+    ~SensorRig();
+
+    qvsim::Simulator &sim() { return *sim_; }
+    // Sets the connection panel to reach the simulator over `link`, without connecting.
+    void select(Link link);
+    // Selects `link` and runs the reconnect sequence (the link check included).
+    void connect(Link link);
+    // Frames of one code received since the last clearFrames().
+    int framesOf(int code) const;
+
+  private:
+    std::unique_ptr<qvsim::Simulator> sim_;
+};
+
+// Runs `action` once, from the event loop, as soon as `when` holds: a click "during" whatever
+// the program is waiting for. Checks every few milliseconds until it has run.
+void whenever(std::function<bool()> when, std::function<void()> action);
+
+} // namespace qvtest
