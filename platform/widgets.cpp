@@ -54,16 +54,19 @@ void DecorationWidget::paintEvent(QPaintEvent *) {
         p.drawRect(rect().adjusted(0, 0, -1, -1));
         return;
     }
-    // Two pixels, sunk: dark above and left, light below and right.
-    const QColor light = color_.lighter(115);
+    // Two pixels, sunk: darker above and left. Below and right the outer line is still a shade
+    // darker than the face, so that the box keeps its edge on a light panel.
+    const QColor shade[2][2] = {{dark, color_.darker(112)},
+                                {color_.darker(165), color_.lighter(110)}};
     const QRect r = rect();
     for (int i = 0; i < border_; ++i) {
-        p.setPen(dark);
+        const int ring = std::min(i, 1);
+        p.setPen(shade[ring][0]);
         p.drawLine(r.left() + i, r.top() + i, r.right() - i, r.top() + i);
         p.drawLine(r.left() + i, r.top() + i, r.left() + i, r.bottom() - i);
-        p.setPen(light);
+        p.setPen(shade[ring][1]);
         p.drawLine(r.left() + i, r.bottom() - i, r.right() - i, r.bottom() - i);
-        p.drawLine(r.right() - i, r.top() + i, r.right() - i, r.bottom() - i);
+        p.drawLine(r.right() - i, r.top() + i + 1, r.right() - i, r.bottom() - i);
     }
 }
 
