@@ -71,7 +71,7 @@ void InitVars() {
     AppendText(ipComboBoxFileName, kHistoryFileName);
 
     ShowLogo(5);
-    // The address field becomes a combo box filled from the history here, before the layout.
+    InitIpAdressComboBox();
     InitConnectPanel();
     TryToConnect();
 }

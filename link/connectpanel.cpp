@@ -1,8 +1,17 @@
 #include "link/connectpanel.h"
 
+// Ahead of app/state.h: a template in it names a parameter `panel`, which would otherwise
+// shadow the main panel's handle.
+#include "combobox/combobox.h"
+
 #include "app/state.h"
+#include "link/history.h"
 #include "link/link.h"
 #include "platform/userint.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace qv {
 
@@ -35,7 +44,63 @@ void dimAccept() {
 void showControl(int control, int visible) {
     SetCtrlAttribute(interfacepanel, control, ATTR_VISIBLE, visible);
 }
+
+// The committed address in ipBuf goes to the top of the list, once, and the list's first ten
+// entries replace the history file.
+void rememberAddress() {
+    // A record holds 99 characters; a cut address would be a wrong one, so it stays out.
+    if (std::strlen(ipBuf) > static_cast<std::size_t>(kHistoryMaxLength))
+        return;
+    int index = -1;
+    // Fails only when the field never became a combo box: there is no list to keep.
+    if (Combo_GetIndexFromValue(interfacepanel, INTERFACEP_STRINGIPADRESS, &index, ipBuf) < 0)
+        return;
+    if (index >= 0)
+        Combo_DeleteComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, index, 1);
+    Combo_InsertComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, 0, ipBuf);
+
+    void *data = nullptr;
+    GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, ATTR_CALLBACK_DATA, &data);
+    const int ring = static_cast<const ComboRec *>(data)->ringCtrl;
+    int count = 0;
+    GetNumListItems(interfacepanel, ring, &count);
+    if (count > kHistoryMaxEntries) {
+        Combo_DeleteComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, kHistoryMaxEntries, -1);
+        GetNumListItems(interfacepanel, ring, &count);
+    }
+
+    IpHistory history;
+    for (int i = 0; i < std::min(count, kHistoryMaxEntries); ++i) {
+        int length = -1;
+        if (GetValueLengthFromIndex(interfacepanel, ring, i, &length) < 0 || length < 0 ||
+            length > kHistoryMaxLength)
+            continue;
+        if (GetValueFromIndex(interfacepanel, ring, i, history.entries[history.count]) >= 0)
+            ++history.count;
+    }
+    // The operator is not interrupted for this; the list in memory is up to date regardless.
+    if (WriteIpHistory(ipComboBoxFileName, history) < 0)
+        std::fprintf(
+            stderr,
+            "quorvat: cannot save the address history to %s; it keeps its earlier addresses\n",
+            ipComboBoxFileName);
+}
 } // namespace
+
+void InitIpAdressComboBox() {
+    if (const int status = Combo_NewComboBox(interfacepanel, INTERFACEP_STRINGIPADRESS); status < 0)
+        std::fprintf(stderr,
+                     "quorvat: the address field has no list of earlier addresses (status %d)\n",
+                     status);
+    Combo_SetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, COMBO_ATTR_FRAME_COLOR,
+                            0xE0E0E0);
+    IpHistory history;
+    if (ReadIpHistory(ipComboBoxFileName, &history) < 0)
+        std::fprintf(stderr, "quorvat: cannot read the address history %s; the list starts empty\n",
+                     ipComboBoxFileName);
+    for (int i = 0; i < history.count; ++i)
+        Combo_InsertComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, i, history.entries[i]);
+}
 
 void InitConnectPanel() {
     GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &comprotocol);
@@ -43,7 +108,9 @@ void InitConnectPanel() {
         return;
     const int tcp = comprotocol == 1;
     showControl(INTERFACEP_EDITSELECTCOMPORT, !tcp);
+    // The field itself too, in case it never became a combo box.
     showControl(INTERFACEP_STRINGIPADRESS, tcp);
+    Combo_SetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, COMBO_ATTR_VISIBLE, tcp);
     showControl(INTERFACEP_STRINGPORTNUMBER, tcp);
 }
 
@@ -111,6 +178,11 @@ int CBF_StringPortNumber(int, int, int event, void *, int, int) {
 }
 
 int CBF_StringIpAdress(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        dimAccept();
+        GetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, ipBuf);
+        rememberAddress();
+    }
     return helpOnly(event, InfoStringIpAdress);
 }
 

@@ -29,6 +29,9 @@ extern const char InfoButtonTryToConnect[];
 extern const char InfoButtonAccept[];
 extern const char InfoButtonDiscard[];
 
+// Start-up: the address field becomes a combo box with a light-grey frame, its list filled
+// from the history file ipComboBoxFileName.
+void InitIpAdressComboBox();
 // Shows the controls of the selected link: the COM port for RS-232, the address and TCP port
 // for TCP/IP.
 void InitConnectPanel();
