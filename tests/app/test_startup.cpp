@@ -1,5 +1,9 @@
 // Start-up and shut-down of the program: its start values, the history path, the button group,
 // the close box, and the exit code when the resource file is missing or damaged.
+
+// Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
+#include "combobox/combobox.h"
+
 #include "app/controls.h"
 #include "app/state.h"
 #include "link/connectpanel.h"
@@ -66,6 +70,12 @@ class StartupTest : public QObject {
     // attempt runs: a refused connect shows its box in the middle of that attempt.
     void startUpOrderAndValues() {
         qvtest::ScratchProject project;
+        {
+            QFile history(project.file("IPComboBoxQuorvatv60.ipa"));
+            QVERIFY(history.open(QIODevice::WriteOnly));
+            for (const char *address : {"10.1.1.1", "", "sensor.local"})
+                history.write(QByteArray(address).leftJustified(100, '\0').append('\n'));
+        }
         anzpara = anzframe = anzdata = qv::sync = order = target = comport = 7;
         poll = tcpcon = 1;
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
@@ -74,8 +84,24 @@ class StartupTest : public QObject {
         rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsBefore);
         qvtest::PopupRecorder popups;
         std::vector<u16> atAttempt;
-        int controlsAtAttempt = 0, comPortShown = -1;
+        int controlsAtAttempt = 0, comPortShown = -1, frameColour = -1, listShown = -1;
+        QList<QByteArray> listAtAttempt;
         popups.onPopup = [&](const qvtest::Popup &) {
+            // The address field is a combo box, grey-framed, its list loaded from the file.
+            Combo_GetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS,
+                                    COMBO_ATTR_FRAME_COLOR, &frameColour);
+            void *record = nullptr;
+            rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA,
+                                 &record);
+            const int ring = record ? static_cast<ComboRec *>(record)->ringCtrl : 0;
+            rt::GetCtrlAttribute(interfacepanel, ring, rt::ATTR_VISIBLE, &listShown);
+            int count = 0;
+            rt::GetNumListItems(interfacepanel, ring, &count);
+            for (int i = 0; i < count; ++i) {
+                char value[128] = "";
+                rt::GetValueFromIndex(interfacepanel, ring, i, value);
+                listAtAttempt << value;
+            }
             atAttempt = {anzpara, anzframe, anzdata, qv::sync, order, target, comport, poll};
             rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsAtAttempt);
             rt::GetCtrlAttribute(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE,
@@ -90,6 +116,9 @@ class StartupTest : public QObject {
         QCOMPARE(atAttempt, (std::vector<u16>{202, 16, 16, 85, 1, 1, 1, 0}));
         QCOMPARE(controlsAtAttempt, controlsBefore + 4); // the banner's four text lines
         QCOMPARE(comPortShown, 0);                       // laid out for TCP/IP
+        QCOMPARE(listShown, 1);
+        QCOMPARE(frameColour, 0xE0E0E0);
+        QCOMPARE(listAtAttempt, (QList<QByteArray>{"10.1.1.1", "sensor.local"}));
         QCOMPARE(tcpcon, u16(0));
         QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
                  QDir::toNativeSeparators(project.file("IPComboBoxQuorvatv60.ipa")));
