@@ -1,5 +1,5 @@
-// The address history file on its own: the record bytes, what start-up makes of short, long,
-// damaged and foreign files, and a rewrite that fails without losing the old file.
+// The address history file on its own, where the panel cannot take it: record bytes at the
+// limits, damaged, huge and random files, and a write that fails halfway.
 #include "link/history.h"
 
 #include <QDir>
@@ -62,13 +62,12 @@ class HistoryTest : public QObject {
     QTemporaryDir dir_;
     QString path_;
 
-    QList<QByteArray> load(const QByteArray &bytes, int *status = nullptr) {
+    QList<QByteArray> load(const QByteArray &bytes) {
         writeFile(path_, bytes);
         IpHistory h;
-        const int s = ReadIpHistory(QFile::encodeName(path_).constData(), &h);
-        if (status)
-            *status = s;
-        return entriesOf(h);
+        return ReadIpHistory(QFile::encodeName(path_).constData(), &h) == 1
+                   ? entriesOf(h)
+                   : QList<QByteArray>{"<failed>"};
     }
 
   private slots:
@@ -77,68 +76,22 @@ class HistoryTest : public QObject {
         QFile::remove(path_);
     }
 
-    // The bytes of the file: 101 per record, the text NUL-padded to 100, a line feed, nothing
-    // else. An empty address is a record of zeros; 99 characters is the longest that fits.
+    // Byte details the panel's tests do not reach: the 99-character maximum, an entry that
+    // would have to be cut, and a stale temporary from an interrupted run.
     void writtenBytes() {
         const QByteArray longest(kHistoryMaxLength, 'h');
-        IpHistory h = historyOf({"", "192.168.0.10", longest.constData()});
-        QCOMPARE(WriteIpHistory(QFile::encodeName(path_).constData(), h), 0);
-        const QByteArray bytes = readFile(path_);
-        QCOMPARE(bytes.size(), 3 * kHistoryRecordBytes);
-        QCOMPARE(bytes.left(101), QByteArray(100, '\0') + '\n');
-        QCOMPARE(bytes.mid(101, 101), record("192.168.0.10"));
-        QCOMPARE(bytes.mid(202, 99), longest);
-        QCOMPARE(bytes.mid(301), QByteArray("\0\n", 2));
-        QVERIFY(!QFile::exists(path_ + ".tmp"));
-
-        // What is read back is what was written, empty entry aside.
-        QCOMPARE(load(bytes), (QList<QByteArray>{"192.168.0.10", longest}));
-
-        // An entry with no NUL in its 100 bytes is left out rather than cut.
-        h = historyOf({"a", "b"});
-        std::memset(h.entries[0], 'x', kHistoryTextBytes);
-        QCOMPARE(WriteIpHistory(QFile::encodeName(path_).constData(), h), 0);
-        QCOMPARE(readFile(path_), record("b"));
-
-        // A stale temporary from an interrupted run is overwritten, not appended to.
+        IpHistory h = historyOf({"a", longest.constData(), "b"});
+        std::memset(h.entries[0], 'x', kHistoryTextBytes); // no NUL: left out, never cut
         writeFile(path_ + ".tmp", QByteArray(5000, 'z'));
-        QCOMPARE(WriteIpHistory(QFile::encodeName(path_).constData(), historyOf({"c"})), 0);
-        QCOMPARE(readFile(path_), record("c"));
+        QCOMPARE(WriteIpHistory(QFile::encodeName(path_).constData(), h), 0);
+        QCOMPARE(readFile(path_), longest + QByteArray("\0\n", 2) + record("b"));
         QVERIFY(!QFile::exists(path_ + ".tmp"));
+        QCOMPARE(load(readFile(path_)), (QList<QByteArray>{longest, "b"}));
     }
 
-    void loadingByFileSize() {
-        const QByteArray three = records({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
-        const QList<QByteArray> expected{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-        int status = 0;
-        QCOMPARE(load(three, &status), expected); // 303 bytes
-        QCOMPARE(status, 1);
-        QCOMPARE(load(three + QByteArray(47, 'q')), expected); // 350: the tail is ignored
-        QCOMPARE(load(three.left(100)), QList<QByteArray>{});  // 100: no whole record
-        QCOMPARE(load(QByteArray()), QList<QByteArray>{});
-
-        // Only the first ten records, as many as the writer ever keeps.
-        QByteArray fifteen;
-        for (int i = 0; i < 15; ++i)
-            fifteen += record("host" + QByteArray::number(i));
-        const QList<QByteArray> ten = load(fifteen);
-        QCOMPARE(ten.size(), kHistoryMaxEntries);
-        QCOMPARE(ten.front(), QByteArray("host0"));
-        QCOMPARE(ten.back(), QByteArray("host9"));
-
-        // No file, or something that is not a file: nothing loaded, the second one reported.
-        QFile::remove(path_);
-        IpHistory h = historyOf({"stale"});
-        QCOMPARE(ReadIpHistory(QFile::encodeName(path_).constData(), &h), 0);
-        QCOMPARE(h.count, 0);
-        QVERIFY(QDir(dir_.path()).mkdir("IPComboBoxQuorvatv60.ipa"));
-        QVERIFY(ReadIpHistory(QFile::encodeName(path_).constData(), &h) < 0);
-        QCOMPARE(h.count, 0);
-        QVERIFY(QDir(path_).removeRecursively());
-    }
-
-    // Each record is read within its own 101 bytes, so one damaged record costs at most itself.
-    void damagedRecordsStayContained() {
+    // Each record is read within its own 101 bytes and only the first ten are read, so a
+    // damaged record costs at most itself and no file is too big.
+    void loadingIsBounded() {
         QByteArray noNul = QByteArray(100, 'A') + '\n';
         QByteArray noLineFeed = record("10.0.0.2");
         noLineFeed[100] = 'X';
@@ -149,8 +102,22 @@ class HistoryTest : public QObject {
                                 earlyLineFeed + record("10.0.0.6");
         QCOMPARE(load(file), (QList<QByteArray>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.6"}));
 
-        // A large file of one endless line yields nothing and does not stall.
-        QCOMPARE(load(QByteArray(4 << 20, 'x')), QList<QByteArray>{});
+        QByteArray fifteen;
+        for (int i = 0; i < 15; ++i)
+            fifteen += record("host" + QByteArray::number(i));
+        const QList<QByteArray> ten = load(fifteen);
+        QCOMPARE(ten.size(), kHistoryMaxEntries);
+        QCOMPARE(ten.back(), QByteArray("host9"));
+        QCOMPARE(load(QByteArray(4 << 20, 'x')), QList<QByteArray>{}); // one endless line
+
+        // No file is no history; something that is not a file is an error.
+        QFile::remove(path_);
+        IpHistory h = historyOf({"stale"});
+        QCOMPARE(ReadIpHistory(QFile::encodeName(path_).constData(), &h), 0);
+        QCOMPARE(h.count, 0);
+        QVERIFY(QDir(dir_.path()).mkdir("IPComboBoxQuorvatv60.ipa"));
+        QVERIFY(ReadIpHistory(QFile::encodeName(path_).constData(), &h) < 0);
+        QVERIFY(QDir(path_).removeRecursively());
     }
 
     // Whatever bytes the file holds, every entry is a non-empty text of at most 99 characters.
@@ -175,20 +142,13 @@ class HistoryTest : public QObject {
     }
 
     // A rewrite that cannot finish leaves the old file byte for byte and no temporary behind.
-    // Root ignores permissions, so the failures are made by what stands in the way.
     void failedRewriteKeepsTheOldFile() {
         const QByteArray old = records({"10.0.0.1", "10.0.0.2"});
         const QByteArray path = QFile::encodeName(path_);
         const IpHistory next = historyOf({"10.9.9.9", "10.0.0.1", "10.0.0.2"});
 
-        // A directory where the temporary would go: it cannot even be opened.
-        writeFile(path_, old);
-        QVERIFY(QDir(dir_.path()).mkdir("IPComboBoxQuorvatv60.ipa.tmp"));
-        QVERIFY(WriteIpHistory(path.constData(), next) < 0);
-        QCOMPARE(readFile(path_), old);
-        QVERIFY(QDir(path_ + ".tmp").removeRecursively());
-
         // The disk fills up halfway through: the write itself fails.
+        writeFile(path_, old);
         struct rlimit saved {};
         getrlimit(RLIMIT_FSIZE, &saved);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -201,12 +161,6 @@ class HistoryTest : public QObject {
         QVERIFY(status < 0);
         QCOMPARE(readFile(path_), old);
         QVERIFY(!QFile::exists(path_ + ".tmp"));
-
-        // The history's folder is a file: nothing can be created at all.
-        writeFile(dir_.filePath("plain"), "not a folder");
-        QVERIFY(WriteIpHistory(QFile::encodeName(dir_.filePath("plain/history.ipa")).constData(),
-                               next) < 0);
-        QCOMPARE(readFile(dir_.filePath("plain")), QByteArray("not a folder"));
 
         // A folder the program may not write to, where permissions count.
         if (geteuid() != 0) {
