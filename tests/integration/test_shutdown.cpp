@@ -8,43 +8,11 @@
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 using namespace qv;
 
 namespace {
-
-// Points the scratch resource file's connection panel at the simulator.
-void pointResourceAt(const qvtest::ScratchProject &project, bool tcp, std::uint16_t port) {
-    QFile f(project.file(kResourceFile));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QJsonObject doc = QJsonDocument::fromJson(f.readAll()).object();
-    f.close();
-    QJsonArray panels = doc["panels"].toArray();
-    for (int p = 0; p < panels.size(); ++p) {
-        QJsonObject po = panels[p].toObject();
-        if (po["resource"].toInt() != 1)
-            continue;
-        QJsonArray controls = po["controls"].toArray();
-        for (int c = 0; c < controls.size(); ++c) {
-            QJsonObject co = controls[c].toObject();
-            if (co["id"].toInt() == 2)
-                co["value"] = tcp ? 1 : 0;
-            if (co["id"].toInt() == 8)
-                co["value"] = QString::number(port);
-            controls[c] = co;
-        }
-        po["controls"] = controls;
-        panels[p] = po;
-    }
-    doc["panels"] = panels;
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QJsonDocument(doc).toJson());
-}
 
 QByteArray status() {
     char text[64] = "";
@@ -81,7 +49,7 @@ class ShutdownTest : public QObject {
         QFETCH(bool, tcp);
         QFETCH(bool, running);
         qvtest::ScratchProject project;
-        pointResourceAt(project, tcp, rig_->sim().tcpPort());
+        qvtest::pointConnectionPanelAt(project.file(kResourceFile), tcp, rig_->sim().tcpPort());
         qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
         qvtest::PopupRecorder popups;
         rig_->sim().clearFrames();

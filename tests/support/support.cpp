@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPixmap>
 #include <QTest>
 #include <QWidget>
@@ -78,6 +81,35 @@ ScratchProject::ScratchProject() {
 
 ScratchProject::~ScratchProject() {
     rt::SetProjectDirForTesting(nullptr);
+}
+
+void pointConnectionPanelAt(const QString &uirPath, bool tcp, unsigned short port) {
+    QFile f(uirPath);
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(uirPath));
+    QJsonObject doc = QJsonDocument::fromJson(f.readAll()).object();
+    f.close();
+    QJsonArray panels = doc["panels"].toArray();
+    for (int p = 0; p < panels.size(); ++p) {
+        QJsonObject po = panels[p].toObject();
+        if (po["resource"].toInt() != 1)
+            continue;
+        QJsonArray controls = po["controls"].toArray();
+        for (int c = 0; c < controls.size(); ++c) {
+            QJsonObject co = controls[c].toObject();
+            if (co["id"].toInt() == 2)
+                co["value"] = tcp ? 1 : 0;
+            if (co["id"].toInt() == 8)
+                co["value"] = QString::number(port);
+            controls[c] = co;
+        }
+        po["controls"] = controls;
+        panels[p] = po;
+    }
+    doc["panels"] = panels;
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(uirPath));
+    f.write(QJsonDocument(doc).toJson());
 }
 
 QWidget *widget(int panelHandle, int control) {

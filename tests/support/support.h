@@ -61,6 +61,10 @@ class ScratchProject {
     QTemporaryDir dir_;
 };
 
+// Edits a copy of the resource file so that the connection panel starts with TCP/IP (or RS-232)
+// and the given TCP port: the whole program can then be run against a simulator.
+void pointConnectionPanelAt(const QString &uirPath, bool tcp, unsigned short port);
+
 QWidget *widget(int panel, int control);
 // Operator actions on a control's widget; the resulting events are queued, as a real click's
 // would be: pump (waitFor, or a running wait of the program) to have them handled.
