@@ -65,10 +65,15 @@ void InitVars() {
     target = 1;
     poll = 0;
 
-    GetProjectDir(proj_dir);
-    CopyText(ipComboBoxFileName, proj_dir);
-    AppendText(ipComboBoxFileName, PathSeparator());
-    AppendText(ipComboBoxFileName, kHistoryFileName);
+    // A path cut to fit would name another file: then there is no history rather than a
+    // wrong one.
+    if (GetProjectDir(proj_dir) < 0 || !CopyText(ipComboBoxFileName, proj_dir) ||
+        !AppendText(ipComboBoxFileName, PathSeparator()) ||
+        !AppendText(ipComboBoxFileName, kHistoryFileName)) {
+        std::fprintf(stderr, "quorvat: the program's folder path is too long for the address "
+                             "history; addresses are not kept\n");
+        ipComboBoxFileName[0] = '\0';
+    }
 
     ShowLogo(5);
     InitIpAdressComboBox();

@@ -70,8 +70,8 @@ int Combo_GetComboAttribute(int panel, int stringCtrl, int attribute, int *value
 int Combo_GetComboAttributeText(int panel, int stringCtrl, int attribute, char *value,
                                 std::size_t size);
 template <std::size_t N>
-int Combo_GetComboAttribute(int panel, int stringCtrl, int attribute, char (&value)[N]) {
-    return Combo_GetComboAttributeText(panel, stringCtrl, attribute, value, N);
+int Combo_GetComboAttribute(int panelHandle, int stringCtrl, int attribute, char (&value)[N]) {
+    return Combo_GetComboAttributeText(panelHandle, stringCtrl, attribute, value, N);
 }
 
 // The list, with the run-time's index rules (index -1 appends; count -1 deletes to the end; a

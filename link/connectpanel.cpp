@@ -1,10 +1,7 @@
 #include "link/connectpanel.h"
 
-// Ahead of app/state.h: a template in it names a parameter `panel`, which would otherwise
-// shadow the main panel's handle.
-#include "combobox/combobox.h"
-
 #include "app/state.h"
+#include "combobox/combobox.h"
 #include "link/history.h"
 #include "link/link.h"
 #include "platform/userint.h"
