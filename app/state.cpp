@@ -26,6 +26,44 @@ namespace {
 constexpr int kMainPanel = 2;
 constexpr int kConnectionPanel = 1;
 
+// ipComboBoxFileName = dir, separator, history file name; false when that had to be cut.
+bool historyFileIn(const char *dir) {
+    return CopyText(ipComboBoxFileName, dir) && AppendText(ipComboBoxFileName, PathSeparator()) &&
+           AppendText(ipComboBoxFileName, kHistoryFileName);
+}
+
+// The history stays beside the program, where a copy run from a folder has always kept it. An
+// installed program's folder is read-only to the operator, whose history then goes to the
+// user's data folder. A path cut to fit would name another file: then there is no history
+// rather than a wrong one.
+void chooseHistoryFile() {
+    if (GetProjectDir(proj_dir) < 0 || !historyFileIn(proj_dir)) {
+        std::fprintf(stderr, "quorvat: the program's folder path is too long for the address "
+                             "history; addresses are not kept\n");
+        ipComboBoxFileName[0] = '\0';
+        return;
+    }
+    // The history writer's own temporary: the probe leaves no name of its own behind.
+    char probe[64];
+    CopyText(probe, kHistoryFileName);
+    AppendText(probe, ".tmp");
+    if (DirectoryIsWritable(proj_dir, probe))
+        return;
+    char dataDir[sizeof ipComboBoxFileName];
+    const int status = GetUserDataDir(dataDir);
+    if (status == 0 && historyFileIn(dataDir))
+        return;
+    if (status == kFileError)
+        std::fprintf(stderr,
+                     "quorvat: cannot create the folder %s for the address history; addresses "
+                     "are not kept\n",
+                     dataDir);
+    else
+        std::fprintf(stderr, "quorvat: the data folder path is too long for the address "
+                             "history; addresses are not kept\n");
+    ipComboBoxFileName[0] = '\0';
+}
+
 // A panel that cannot be loaded ends the program; one line says which file and why.
 int loadPanelOrSay(int resourceId) {
     const int handle = LoadPanel(0, kResourceFile, resourceId);
@@ -65,15 +103,7 @@ void InitVars() {
     target = 1;
     poll = 0;
 
-    // A path cut to fit would name another file: then there is no history rather than a
-    // wrong one.
-    if (GetProjectDir(proj_dir) < 0 || !CopyText(ipComboBoxFileName, proj_dir) ||
-        !AppendText(ipComboBoxFileName, PathSeparator()) ||
-        !AppendText(ipComboBoxFileName, kHistoryFileName)) {
-        std::fprintf(stderr, "quorvat: the program's folder path is too long for the address "
-                             "history; addresses are not kept\n");
-        ipComboBoxFileName[0] = '\0';
-    }
+    chooseHistoryFile();
 
     ShowLogo(5);
     InitIpAdressComboBox();

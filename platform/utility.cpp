@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <chrono>
 #include <cstring>
@@ -46,6 +48,34 @@ int GetProjectDirText(char *dir, std::size_t size) {
                                             : QDir::currentPath();
     const QByteArray bytes = QDir::toNativeSeparators(QDir::cleanPath(path)).toLocal8Bit();
     return copyBounded(bytes, dir, size) ? 0 : kFileError;
+}
+
+int DirectoryIsWritable(const char *dir, const char *probeName) {
+    if (!dir || !*dir || !probeName || !*probeName)
+        return 0;
+    const QString path =
+        QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLocal8Bit(probeName));
+    QFile probe(path);
+    if (probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        probe.close();
+        probe.remove();
+        return 1;
+    }
+    if (!QFileInfo::exists(path))
+        return 0;
+    // Someone else's file, or one left by an interrupted write: not ours to touch.
+    QTemporaryFile other(path + QStringLiteral(".XXXXXX"));
+    return other.open() ? 1 : 0;
+}
+
+int GetUserDataDirText(char *dir, std::size_t size) {
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const bool made = !path.isEmpty() && QDir().mkpath(path);
+    const QByteArray bytes = QDir::toNativeSeparators(QDir::cleanPath(path)).toLocal8Bit();
+    const bool fits = copyBounded(bytes, dir, size);
+    if (!made)
+        return kFileError;
+    return fits ? 0 : kTextCut;
 }
 
 const char *PathSeparator() {

@@ -18,6 +18,24 @@ template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
 // Tests run the program against a scratch directory instead of the build folder.
 void SetProjectDirForTesting(const char *dir);
 
+// 1 when new files can be made in `dir`, 0 when not. Tried for real, since permission bits do
+// not tell: root writes through them, and a read-only mount refuses everyone. The probe is the
+// file `probeName`, created there and removed again: name one the program makes there anyway.
+// When a file of that name is present already, it is left alone and a uniquely named file is
+// tried instead.
+int DirectoryIsWritable(const char *dir, const char *probeName);
+
+constexpr int kTextCut = -4; // GetUserDataDirText: the path does not fit
+// The user's own data directory for this program (Qt's AppDataLocation: on Linux
+// $XDG_DATA_HOME/<program name>, by default ~/.local/share/<program name>), created when missing.
+// Needs the run-time started, which gives the program's name. Native separators, no trailing
+// separator, cut to fit and NUL-terminated. Returns 0; kFileError when it cannot be created
+// (`dir` still names it), kTextCut when the path does not fit.
+int GetUserDataDirText(char *dir, std::size_t size);
+template <std::size_t N> int GetUserDataDir(char (&dir)[N]) {
+    return GetUserDataDirText(dir, N);
+}
+
 // The native path separator as a one-character text ("\\" on Windows, "/" elsewhere).
 const char *PathSeparator();
 
