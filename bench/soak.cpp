@@ -99,6 +99,7 @@ int main(int argc, char **argv) {
     qvsim::Options o;
     o.port = 0;
     o.pty = true;
+    o.frameLogCapacity = 0; // the simulator shares this process: its log would look like growth
     qvsim::Simulator sim(o);
     std::string error;
     if (!sim.start(&error)) {
