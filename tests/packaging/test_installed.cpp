@@ -1,0 +1,284 @@
+// The built Debian package, unpacked into a scratch root as dpkg lays it out: its control data,
+// its files, its menu entry and metainfo checked by the desktop's own validators, and the
+// installed program run against the installed simulator by a user who cannot write the
+// program's folder, twice, with the address history surviving the restart.
+#include "tests/support/support.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kMainTitle[] = "QUORVAT V6.0";
+constexpr char kSimVersion[] = "QUORVAT SENSOR SIMULATOR V1.0";
+constexpr char kAppId[] = "org.example.Quorvat";
+constexpr unsigned kNobody = 65534; // nobody and nogroup on Debian
+
+struct Run {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Run run(const QString &program, const QStringList &args) {
+    QProcess p;
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = program.toLocal8Bit() + " did not finish or could not start";
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QString packagePath() {
+    if (qEnvironmentVariableIsSet("QUORVAT_PACKAGE"))
+        return qEnvironmentVariable("QUORVAT_PACKAGE");
+    const QDir dir(QStringLiteral(QUORVAT_PACKAGE_DIR));
+    const QStringList debs = dir.entryList({QStringLiteral("quorvat_" QUORVAT_VERSION "-*.deb")},
+                                           QDir::Files, QDir::Time);
+    return debs.isEmpty() ? QString() : dir.filePath(debs.first());
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray record(const QByteArray &address) {
+    return address.leftJustified(100, '\0') + '\n';
+}
+
+// Every file and link under `dir`, as paths relative to it.
+QStringList treeOf(const QString &dir) {
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+// Reads the process's standard output into `out` until it holds `line` as a whole line.
+bool waitForLine(QProcess &p, QByteArray &out, const QByteArray &line) {
+    while (!out.split('\n').contains(line)) {
+        if (p.state() == QProcess::NotRunning || !p.waitForReadyRead(30000))
+            return false;
+        out += p.readAllStandardOutput();
+    }
+    return true;
+}
+
+} // namespace
+
+class InstalledTest : public QObject {
+    Q_OBJECT
+    QString deb_;
+    QTemporaryDir scratch_;
+    QString root_;
+
+    QString installed(const QString &path) const { return QDir(root_).filePath(path); }
+
+  private slots:
+    void initTestCase() {
+        deb_ = packagePath();
+        if (deb_.isEmpty())
+            QSKIP("no package to test in " QUORVAT_PACKAGE_DIR
+                  ": scripts/package.sh builds one and runs this test");
+        QVERIFY2(QFileInfo(deb_).isFile(), qPrintable(deb_ + " is not a file"));
+        // Another user runs the installed program below; it must reach the scratch root.
+        QVERIFY(chmod(QFile::encodeName(scratch_.path()).constData(), 0755) == 0);
+        root_ = scratch_.filePath("root");
+        const Run x = run("dpkg-deb", {"-x", deb_, root_});
+        QVERIFY2(x.code == 0, x.err.constData());
+    }
+
+    // Name, version, description and dependencies, those found from the shared libraries the
+    // programs link among them.
+    void controlDataDescribesThePackage() {
+        const Run r = run("dpkg-deb", {"-f", deb_});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QMap<QByteArray, QByteArray> field;
+        QByteArray last;
+        for (const QByteArray &line : r.out.split('\n')) {
+            if (line.startsWith(' ')) {
+                field[last] += '\n' + line.trimmed();
+            } else if (const int colon = line.indexOf(':'); colon > 0) {
+                last = line.left(colon);
+                field[last] = line.mid(colon + 1).trimmed();
+            }
+        }
+        QCOMPARE(field["Package"], QByteArray("quorvat"));
+        QVERIFY2(field["Version"].startsWith(QUORVAT_VERSION "-"), field["Version"].constData());
+        QVERIFY(!field["Description"].split('\n').value(0).isEmpty());
+        QVERIFY(field["Description"].count('\n') >= 1); // a summary and a longer text
+        QVERIFY(field["Homepage"].startsWith("https://example.org/"));
+        for (const char *dependency :
+             {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libqt6serialport6",
+              "libc6", "libstdc++6", "fonts-dejavu-core"})
+            QVERIFY2(field["Depends"].contains(dependency), field["Depends"].constData());
+    }
+
+    // The program, its resource file and bitmaps share one folder, reached through the link
+    // in bin/; beside them only the menu entry, icons, metainfo, licence and the simulator.
+    void programAndItsFilesShareAFolder() {
+        const QString pkgDir = installed("usr/lib/quorvat");
+        const QFileInfo link(installed("usr/bin/quorvat"));
+        QVERIFY(link.isSymLink());
+        QCOMPARE(link.symLinkTarget(), QDir(pkgDir).filePath("quorvat"));
+        QVERIFY(QFileInfo(QDir(pkgDir).filePath("quorvat")).isExecutable());
+        QVERIFY(QFileInfo(installed("usr/bin/quorvat-sensorsim")).isExecutable());
+
+        QStringList expected = {"usr/bin/quorvat",
+                                "usr/bin/quorvat-sensorsim",
+                                "usr/lib/quorvat/quorvat",
+                                "usr/share/applications/org.example.Quorvat.desktop",
+                                "usr/share/doc/quorvat/copyright",
+                                "usr/share/icons/hicolor/scalable/apps/org.example.Quorvat.svg",
+                                "usr/share/metainfo/org.example.Quorvat.metainfo.xml"};
+        const QDir sources(QStringLiteral(QUORVAT_SOURCE_DIR "/resources"));
+        for (const QString &name : sources.entryList({"*.uir", "*.png"}, QDir::Files)) {
+            expected << "usr/lib/quorvat/" + name;
+            QVERIFY2(readFile(QDir(pkgDir).filePath(name)) == readFile(sources.filePath(name)),
+                     qPrintable(name));
+        }
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            const QString icon =
+                QString("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(kAppId);
+            expected << icon;
+            QCOMPARE(QImage(installed(icon)).size(), QSize(size, size));
+        }
+        expected.sort();
+        QCOMPARE(treeOf(root_), expected);
+        QCOMPARE(readFile(installed("usr/share/doc/quorvat/copyright")),
+                 readFile(QStringLiteral(QUORVAT_SOURCE_DIR "/LICENSE")));
+    }
+
+    // The desktop's validators accept both files, and they agree with the package: the entry
+    // starts a program on the path and names an installed icon, the metainfo launches the
+    // entry and carries this version.
+    void menuEntryAndMetainfoValidate() {
+        const QString desktop = installed("usr/share/applications/org.example.Quorvat.desktop");
+        const QString metainfo = installed("usr/share/metainfo/org.example.Quorvat.metainfo.xml");
+        const Run entry = run("desktop-file-validate", {desktop});
+        QVERIFY2(entry.code == 0 && !entry.out.contains("error"),
+                 (entry.out + entry.err).constData());
+        const Run meta = run("appstreamcli", {"validate", "--no-net", metainfo});
+        QVERIFY2(meta.code == 0, (meta.out + meta.err).constData());
+
+        const QByteArray text = readFile(desktop);
+        QVERIFY(text.contains("\nName=Quorvat\n"));
+        QVERIFY(text.contains("\nComment="));
+        QVERIFY(text.contains("\nExec=quorvat\n"));
+        QVERIFY(text.contains(QByteArray("\nIcon=") + kAppId + '\n'));
+        const QByteArray xml = readFile(metainfo);
+        QVERIFY(xml.contains("<launchable type=\"desktop-id\">org.example.Quorvat.desktop<"));
+        QVERIFY(xml.contains("<release version=\"" QUORVAT_VERSION "\""));
+        QVERIFY(QRegularExpression("<image>https://example\\.org/[^<]+\\.png</image>")
+                    .match(QString::fromUtf8(xml))
+                    .hasMatch());
+    }
+
+    // The installed program, started through bin/quorvat on the offscreen platform by a user
+    // who cannot write its folder, loads its panels from the installed resource file, shows
+    // the main panel with the installed simulator's version text, and keeps a committed
+    // address in the user's data folder: the second run's commit rewrites the file with the
+    // first run's address still in it, which only its start-up could have read back.
+    void installedProgramShowsTheSensorAndKeepsItsHistory() {
+        QProcess sim;
+        sim.start(installed("usr/bin/quorvat-sensorsim"), {"--tcp", "127.0.0.1:0"});
+        QVERIFY2(sim.waitForReadyRead(30000), sim.readAllStandardError().constData());
+        const QByteArray up = sim.readLine().trimmed();
+        QVERIFY2(up.startsWith("tcp: 127.0.0.1:"), up.constData());
+        const auto port = static_cast<unsigned short>(up.mid(up.lastIndexOf(':') + 1).toUInt());
+        // The one change to the installed tree: the starting port is the simulator's.
+        qvtest::pointConnectionPanelAt(installed("usr/lib/quorvat/QuorvatV60.uir"), true, port);
+
+        const QString pkgDir = installed("usr/lib/quorvat");
+        const QString home = scratch_.filePath("home"), runtime = scratch_.filePath("runtime");
+        QVERIFY(QDir().mkpath(home) && QDir().mkpath(runtime));
+        QVERIFY(chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        const QString probe = scratch_.filePath("probe.so");
+        QVERIFY(QFile::copy(QStringLiteral(QUORVAT_PROBE_LIB), probe));
+        // Root writes through permission bits, so as root the program runs as nobody, whose
+        // folder is not the program's; anyone else finds it read-only.
+        const bool asRoot = geteuid() == 0;
+        const auto restore = qScopeGuard([&] {
+            if (!asRoot)
+                chmod(QFile::encodeName(pkgDir).constData(), 0755);
+            sim.terminate();
+            sim.waitForFinished();
+        });
+        if (asRoot) {
+            for (const QString &own : {home, runtime})
+                QVERIFY(chown(QFile::encodeName(own).constData(), kNobody, kNobody) == 0);
+        } else {
+            QVERIFY(chmod(QFile::encodeName(pkgDir).constData(), 0555) == 0);
+        }
+        const QStringList pkgBefore = treeOf(pkgDir);
+        const QString history =
+            QDir(home).filePath(".local/share/quorvat/IPComboBoxQuorvatv60.ipa");
+
+        const auto runProgram = [&](const QByteArray &address, const QByteArray &historyAfter) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                     "DISPLAY", "WAYLAND_DISPLAY"})
+                env.remove(name);
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            env.insert("HOME", home);
+            env.insert("XDG_RUNTIME_DIR", runtime);
+            env.insert("LD_PRELOAD", probe);
+            env.insert("QUORVAT_PROBE_WINDOW", kMainTitle);
+            env.insert("QUORVAT_PROBE_STATUS", kSimVersion);
+            env.insert("QUORVAT_PROBE_FIELD", "127.0.0.1");
+            env.insert("QUORVAT_PROBE_COMMIT", address);
+            p.setProcessEnvironment(env);
+            const QString program = installed("usr/bin/quorvat");
+            if (asRoot)
+                p.start("setpriv",
+                        {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program});
+            else
+                p.start(program, {});
+            QByteArray out;
+            QVERIFY2(waitForLine(p, out, QByteArray("window ") + kMainTitle),
+                     (out + p.readAllStandardError()).constData());
+            QVERIFY(waitForLine(p, out, QByteArray("status ") + kSimVersion));
+            QVERIFY(waitForLine(p, out, "committed " + address));
+            QVERIFY2(qvtest::waitFor([&] { return readFile(history) == historyAfter; }, 30000),
+                     readFile(history).toHex().constData());
+            p.write("close\n");
+            QVERIFY(waitForLine(p, out, "closing"));
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 0);
+            const QByteArray err = p.readAllStandardError();
+            // Qt's own notes may appear there; the program's lines start with its name.
+            QVERIFY2(!err.contains("quorvat:"), err.constData());
+        };
+        QVERIFY(!QFileInfo::exists(QDir(home).filePath(".local/share/quorvat")));
+        runProgram("192.0.2.10", record("192.0.2.10"));
+        if (QTest::currentTestFailed())
+            return;
+        runProgram("203.0.113.5", record("203.0.113.5") + record("192.0.2.10"));
+        QCOMPARE(treeOf(pkgDir), pkgBefore);
+    }
+};
+
+QTEST_GUILESS_MAIN(InstalledTest)
+#include "test_installed.moc"
