@@ -10,6 +10,11 @@
 #include <map>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/socket.h>
+#endif
+
 namespace qv::rt {
 
 namespace {
@@ -20,6 +25,9 @@ constexpr std::size_t kMaxConversations = 256;
 // A callback that leaves every byte unread is asked again after this pause rather than at once,
 // so that the event loop does not spin on it.
 constexpr int kUnreadRetryMs = 10;
+
+// Above 0 while a callback runs from inside a socket's own signal.
+int inSocketSignal = 0;
 
 struct Conversation {
     unsigned handle = 0;
@@ -44,7 +52,12 @@ struct Conversation {
         socket->disconnectFromHost();
         if (socket->state() != QAbstractSocket::UnconnectedState)
             socket->abort();
-        delete socket.data();
+        // A callback run from a socket's signal may be what disconnects: the socket then goes
+        // once that signal is over.
+        if (inSocketSignal > 0)
+            socket->deleteLater();
+        else
+            delete socket.data();
     }
 };
 
@@ -53,6 +66,8 @@ struct Client {
     unsigned nextHandle = 1;
     // Receives the posted callback deliveries and owns the sockets.
     QPointer<QObject> context;
+    // Above 0 while ClientTCPRead or ClientTCPWrite waits on a socket.
+    int waiting = 0;
 };
 
 Client &client() {
@@ -66,6 +81,14 @@ QObject *context() {
         c.context = new QObject(QCoreApplication::instance());
     return c.context;
 }
+
+// Marks a wait of ours: signals that come from inside it must not run a callback.
+struct WaitScope {
+    WaitScope() { ++client().waiting; }
+    ~WaitScope() { --client().waiting; }
+    WaitScope(const WaitScope &) = delete;
+    WaitScope &operator=(const WaitScope &) = delete;
+};
 
 Conversation *find(unsigned handle) {
     auto &all = client().conversations;
@@ -183,11 +206,20 @@ void peerGone(unsigned handle, int status) {
 void watch(Conversation &c) {
     QTcpSocket *s = c.socket;
     const unsigned handle = c.handle;
-    // Never the callback itself: these signals also come from inside the waits of
-    // ClientTCPRead and ClientTCPWrite.
+    // These signals also come from inside the waits of ClientTCPRead and ClientTCPWrite, where
+    // no callback may run; there they only ask for one.
     QObject::connect(s, &QTcpSocket::readyRead, context(), [handle] {
-        if (Conversation *conv = find(handle)) {
-            conv->dataIgnored = false; // new bytes are worth a call of their own
+        Conversation *conv = find(handle);
+        if (!conv)
+            return;
+        conv->dataIgnored = false; // new bytes are worth a call of their own
+        // From event processing the callback runs at once: a posted call would cost a wake-up
+        // of the event loop and one more pass of it for every reply.
+        if (client().waiting == 0) {
+            ++inSocketSignal;
+            deliver(handle);
+            --inSocketSignal;
+        } else {
             schedule(*conv);
         }
     });
@@ -269,13 +301,32 @@ int ClientTCPWrite(unsigned handle, const void *data, int size, unsigned timeout
         return kTCP_ConnectionClosed;
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(timeoutMs));
-    if (s.write(static_cast<const char *>(data), size) != size)
+    const char *bytes = static_cast<const char *>(data);
+    int sent = 0;
+#ifdef Q_OS_UNIX
+    // Nothing queued before it: straight to the socket. Qt's own path switches the write
+    // notifier on and off again for every request, and each switch wakes the event loop.
+    if (s.bytesToWrite() == 0) {
+        ssize_t n;
+        do
+            n = ::send(static_cast<int>(s.socketDescriptor()), bytes, static_cast<size_t>(size),
+                       MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (n < 0 && errno == EINTR);
+        if (n == size)
+            return size;
+        if (n > 0)
+            sent = static_cast<int>(n);
+        // What did not go (a full send buffer, or a failure Qt is to report) takes Qt's path.
+    }
+#endif
+    if (s.write(bytes + sent, size - sent) != size - sent)
         return statusFor(s.error(), During::Write);
     s.flush();
     while (s.bytesToWrite() > 0) {
         const int ms = msLeft(deadline);
         if (ms == 0)
             return kTCP_TimeOutError;
+        const WaitScope waiting;
         // Qt's error is not reset between calls, so the state tells what happened.
         if (!s.waitForBytesWritten(ms) && s.state() != QAbstractSocket::ConnectedState)
             return kTCP_ConnectionClosed;
@@ -305,6 +356,7 @@ int ClientTCPRead(unsigned handle, void *buffer, int size, unsigned timeoutMs) {
         if (c->peerClosed || s.state() != QAbstractSocket::ConnectedState)
             return kTCP_ConnectionClosed;
         const int ms = msLeft(deadline);
+        const WaitScope waiting;
         // Qt's error is not reset between calls, so the state tells what happened.
         if (!s.waitForReadyRead(ms) && s.bytesAvailable() == 0 &&
             s.state() == QAbstractSocket::ConnectedState && msLeft(deadline) == 0)

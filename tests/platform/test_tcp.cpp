@@ -345,6 +345,23 @@ class TcpTest : public QObject {
         pumpFor(0.2);
         QCOMPARE(int(quitting.events.size()), 1);
         QCOMPARE(DisconnectFromTCPServer(h2), kTCP_NoConnectionEstablished);
+
+        // The same for bytes that come while the program pumps: the callback runs while the
+        // socket is still reporting them, and its socket must outlive that report.
+        Server third([](int fd) {
+            receive(fd, 2);
+            sendAll(fd, "late data");
+            awaitClose(fd);
+        });
+        Recorder closing;
+        closing.readPerCall = 1;
+        closing.inside = [](unsigned handle) { DisconnectFromTCPServer(handle); };
+        const unsigned h3 = connectTo(third, &closing);
+        QCOMPARE(ClientTCPWrite(h3, "go", 2, 2000), 2);
+        QVERIFY(pumpUntil([&] { return !closing.events.empty(); }));
+        pumpFor(0.2);
+        QCOMPARE(int(closing.events.size()), 1);
+        QCOMPARE(DisconnectFromTCPServer(h3), kTCP_NoConnectionEstablished);
     }
 
     void aWriteTheServerDoesNotTakeTimesOut() {
