@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFontInfo>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -389,14 +389,17 @@ void flushDisplays(Panel &p) {
 }
 
 // Displays change at the reading rate, which can be thousands a second; the operator cannot see
-// faster than the screen, so a burst of changes is drawn once per ~16 ms.
+// faster than the screen. So a change is drawn from the event loop, together with every other
+// change made until then (a reading changes fourteen), and a panel at most once per ~16 ms.
+constexpr qint64 kRefreshMs = 16;
+
 void displayChanged(Control &c) {
     c.displayDirty = true;
     Panel &p = *c.panel;
-    if (!p.sinceRefresh.isValid() || p.sinceRefresh.elapsed() >= 16)
-        flushDisplays(p);
-    else if (!p.refreshTimer.isActive())
-        p.refreshTimer.start(16);
+    if (p.refreshTimer.isActive())
+        return; // the redraw already due takes this change along
+    const qint64 since = p.sinceRefresh.isValid() ? p.sinceRefresh.elapsed() : kRefreshMs;
+    p.refreshTimer.start(static_cast<int>(std::max<qint64>(0, kRefreshMs - since)));
 }
 
 void placeCaption(Control &c) {

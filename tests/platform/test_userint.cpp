@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +59,14 @@ const char kPanels[] = R"({ "panels": [ { "resource": 5, "name": "T", "title": "
       "callback": "cb" },
     { "id": 5, "name": "STATUS", "kind": "text_indicator", "left": 200, "top": 10, "width": 150,
       "height": 22 } ] } ] })";
+
+struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *e) override {
+        count += e->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 int pumpUntil(std::size_t events, int ms = 2000) {
     const double end = Timer() + ms / 1000.0;
@@ -340,6 +349,36 @@ class UserIntTest : public QObject {
         while (!ran && Timer() - t0 < 1)
             ProcessSystemEvents();
         QVERIFY(ran);
+    }
+
+    // Displays changed in a tight loop are drawn together, at most about once per 16 ms, and
+    // the last value is the one left on the screen.
+    void displayChangesAreDrawnTogether() {
+        auto *label = qobject_cast<QLabel *>(w(5));
+        QVERIFY(label);
+        // Even after a quiet spell a change waits for the event loop, where the others made
+        // meanwhile join it.
+        SetCtrlVal(panel_, 5, "first");
+        QTRY_COMPARE(label->text(), QString("first"));
+        QTest::qWait(40);
+        SetCtrlVal(panel_, 5, "second");
+        QCOMPARE(label->text(), QString("first"));
+        QTRY_COMPARE(label->text(), QString("second"));
+
+        PaintCounter paints;
+        label->installEventFilter(&paints);
+        testing::ResetPump();
+        QElapsedTimer t;
+        t.start();
+        int i = 0;
+        while (t.elapsed() < 320) {
+            SetCtrlVal(panel_, 5, QByteArray::number(++i).constData());
+            ProcessSystemEvents();
+        }
+        const int during = paints.count;
+        QVERIFY2(during >= 2, qPrintable(QString::number(during)));
+        QVERIFY2(during <= 320 / 16 + 3, qPrintable(QString::number(during)));
+        QTRY_COMPARE(label->text(), QString::number(i));
     }
 
     void boundedTextCopies() {
