@@ -3,9 +3,7 @@
 // "name: value unit", reference figures included; lines starting with '#' are notes. Exits
 // non-zero when a measurement could not be made; a missed goal is only reported.
 //
-//   quorvat-bench [--only startup,go,wait,calibration] [--go-seconds S] [--pairs N] [--go-alone]
-//
-// --go-alone runs the GO loop once, without the bare client, for a profiler.
+// `quorvat-bench --help` lists the options.
 
 #include "app/callbacks.h"
 #include "app/controls.h"
@@ -386,6 +384,17 @@ Cpu cpuNow() {
 constexpr int kRequestBytes = 36;
 constexpr int kReplyBytes = 32;
 
+// One stretch of readings: how many, over what time, at what CPU cost.
+struct Slice {
+    double seconds = 0;
+    long long readings = 0;
+    double cpu = 0;
+    double rate() const { return seconds > 0 ? static_cast<double>(readings) / seconds : 0; }
+    double cpuMicros() const {
+        return readings > 0 ? cpu / static_cast<double>(readings) * 1e6 : 0;
+    }
+};
+
 struct BareClient {
     int fd = -1;
     bool open(int port) {
@@ -404,12 +413,8 @@ struct BareClient {
         if (fd >= 0)
             ::close(fd);
     }
-    // Readings per second over `seconds`, or a negative rate when a transaction failed.
-    struct Result {
-        double rate = -1;
-        double cpuMicros = 0; // per reading
-    };
-    Result run(double seconds) const {
+    // Request after request for `seconds`; no readings when a transaction failed.
+    Slice run(double seconds) const {
         unsigned char request[kRequestBytes] = {0x00, 0x55, 0x00, 0x05};
         unsigned char reply[kReplyBytes];
         long readings = 0;
@@ -429,47 +434,76 @@ struct BareClient {
             ++readings;
             elapsed = secondsSince(t0);
         }
-        const Cpu cpu1 = cpuNow();
-        return {readings / elapsed, (cpu1.total() - cpu0.total()) / readings * 1e6};
+        return {elapsed, readings, cpuNow().total() - cpu0.total()};
     }
 };
 
+// One GO run, as the GO button starts it and stopped by clearing the run flag from a timer. With
+// a bare client, the run is cut into slices: from a timer that fires inside the GO loop's own
+// event processing, the bare client takes the simulator for a slice, then GO goes on. Both thus
+// meet the machine in the same state, slice by slice, however its load drifts.
 struct GoRun {
-    double rate = -1;
-    double cpuMicros = 0; // per reading
+    std::vector<Slice> go, bare;
     long maxRssKiB = -1;
+    bool failed = false;
 };
 
-// GO as its button starts it, stopped by clearing the run flag from a timer.
-GoRun runGo(int fd, double seconds) {
+GoRun runGo(int fd, double seconds, double slice, BareClient *bare) {
     GoRun r;
     const std::size_t popupsBefore = g_popups.size();
-    QTimer stop;
-    stop.setSingleShot(true);
-    QObject::connect(&stop, &QTimer::timeout, [] { qv::poll = 0; });
-    QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout,
-                     [&r] { r.maxRssKiB = std::max(r.maxRssKiB, rssKiB()); });
-    const long long before = bytesReceived(fd);
-    const Cpu cpu0 = cpuNow();
-    const auto t0 = Clock::now();
-    stop.start(static_cast<int>(seconds * 1000));
-    sample.start(250);
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    Slice current;
+    long long bytes0 = bytesReceived(fd);
+    Cpu cpu0 = cpuNow();
+    auto t0 = Clock::now();
+    auto closeGoSlice = [&] {
+        const long long bytes1 = bytesReceived(fd);
+        Slice s;
+        s.seconds = secondsSince(t0);
+        s.readings = (bytes1 - bytes0) / kReplyBytes;
+        s.cpu = cpuNow().total() - cpu0.total();
+        r.go.push_back(s);
+    };
+    auto openGoSlice = [&] {
+        bytes0 = bytesReceived(fd);
+        cpu0 = cpuNow();
+        t0 = Clock::now();
+    };
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        r.maxRssKiB = std::max(r.maxRssKiB, rssKiB());
+        closeGoSlice();
+        if (Clock::now() >= end) {
+            qv::poll = 0;
+            return;
+        }
+        if (bare) {
+            const Slice b = bare->run(slice);
+            if (b.readings <= 0) {
+                r.failed = true;
+                qv::poll = 0;
+                return;
+            }
+            r.bare.push_back(b);
+        }
+        openGoSlice();
+        tick.start(static_cast<int>(slice * 1000));
+    });
+    tick.start(static_cast<int>(slice * 1000));
     qv::CBF_ButtonGo(qv::panel, qv::P_BUTTONGO, qv::rt::EVENT_COMMIT, nullptr, 0, 0);
-    const double elapsed = secondsSince(t0);
-    const Cpu cpu1 = cpuNow();
-    sample.stop();
-    const long long after = bytesReceived(fd);
-    const long long readings = (after - before) / kReplyBytes;
-    if (g_popups.size() != popupsBefore || before < 0 || readings <= 0)
-        return r; // the loop ran into a time-out, or the count cannot be read
-    r.rate = static_cast<double>(readings) / elapsed;
-    r.cpuMicros = (cpu1.total() - cpu0.total()) / static_cast<double>(readings) * 1e6;
+    tick.stop();
+    if (g_popups.size() != popupsBefore || bytes0 < 0)
+        r.failed = true; // the loop ran into a time-out, or the count cannot be read
+    for (const Slice &s : r.go)
+        if (s.readings <= 0)
+            r.failed = true;
     return r;
 }
 
 // With `alone`, one GO run and nothing else, for a profiler to look at.
-void benchGoLoop(double seconds, int pairs, bool alone) {
+void benchGoLoop(double seconds, double slice, bool alone) {
     Simulator sim;
     std::string why;
     // Noise on, so that the readings change and the displays have something to redraw.
@@ -484,49 +518,45 @@ void benchGoLoop(double seconds, int pairs, bool alone) {
         return fail("GO loop: no socket to count replies on, or the bare client cannot connect");
 
     // Warm-up: caches, the simulator's threads, the first paints.
-    bare.run(0.5);
-    runGo(fd, 0.5);
+    if (bare.run(0.5).readings <= 0)
+        return fail("GO loop: the bare client's transactions failed");
+    runGo(fd, 0.5, 0.5, nullptr);
     if (alone) {
-        const GoRun g = runGo(fd, seconds);
+        const GoRun g = runGo(fd, seconds, seconds, nullptr);
         disconnectAll();
-        figure("go_loop_readings_per_second", g.rate, "readings/s", 0);
-        figure("go_loop_cpu_per_reading", g.cpuMicros, "us", 1);
+        if (g.failed || g.go.empty())
+            return fail("GO loop: a transaction failed during the measurement");
+        figure("go_loop_readings_per_second", g.go.front().rate(), "readings/s", 0);
+        figure("go_loop_cpu_per_reading", g.go.front().cpuMicros(), "us", 1);
         return;
     }
 
-    std::vector<double> ratios, bareRates, goRates;
-    long maxRss = -1;
-    for (int i = 0; i < pairs; ++i) {
-        // Alternate which goes first, so that a drift in the machine's load favours neither.
-        BareClient::Result b;
-        GoRun g;
-        if (i % 2 == 0) {
-            b = bare.run(seconds);
-            g = runGo(fd, seconds);
-        } else {
-            g = runGo(fd, seconds);
-            b = bare.run(seconds);
-        }
-        if (b.rate <= 0 || g.rate <= 0) {
-            disconnectAll();
-            return fail("GO loop: a transaction failed during the measurement");
-        }
-        bareRates.push_back(b.rate);
-        goRates.push_back(g.rate);
-        ratios.push_back(g.rate / b.rate);
-        maxRss = std::max(maxRss, g.maxRssKiB);
-        char line[200];
-        std::snprintf(line, sizeof line,
-                      "GO pair %d: bare %.0f/s (%.1f us CPU each), GO %.0f/s (%.1f us CPU each), "
-                      "ratio %.3f",
-                      i + 1, b.rate, b.cpuMicros, g.rate, g.cpuMicros, g.rate / b.rate);
-        note(line);
-    }
+    const GoRun g = runGo(fd, seconds, slice, &bare);
     disconnectAll();
+    if (g.failed || g.go.size() < 3 || g.bare.size() + 1 != g.go.size())
+        return fail("GO loop: a transaction failed during the measurement");
+    // Each bare slice against the mean of the GO slices on either side of it; the first pair is
+    // warm-up.
+    std::vector<double> ratios, bareRates, goRates, bareCpu, goCpu;
+    for (std::size_t i = 1; i < g.bare.size(); ++i) {
+        const double goRate = (g.go[i].rate() + g.go[i + 1].rate()) / 2;
+        ratios.push_back(goRate / g.bare[i].rate());
+        bareRates.push_back(g.bare[i].rate());
+        bareCpu.push_back(g.bare[i].cpuMicros());
+        goRates.push_back(g.go[i].rate());
+        goCpu.push_back(g.go[i].cpuMicros());
+    }
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "GO loop: %zu slice pairs of %.2f s; ratio per pair from %.3f to %.3f; CPU per "
+                  "reading: bare %.1f us, GO %.1f us (medians)",
+                  ratios.size(), slice, *std::min_element(ratios.begin(), ratios.end()),
+                  *std::max_element(ratios.begin(), ratios.end()), median(bareCpu), median(goCpu));
+    note(line);
     figure("bare_client_readings_per_second", median(bareRates), "readings/s", 0);
     figure("go_loop_readings_per_second", median(goRates), "readings/s", 0);
     figure("go_loop_ratio", median(ratios), "ratio", 3);
-    figure("rss_megabytes", maxRss / 1024.0, "MB", 1);
+    figure("rss_megabytes", static_cast<double>(g.maxRssKiB) / 1024.0, "MB", 1);
 }
 
 // ---- CPU while waiting for a reply that never comes. ----
@@ -719,10 +749,18 @@ void benchStartup(int runs) {
 
 } // namespace
 
+constexpr const char kUsage[] =
+    "usage: quorvat-bench [--only startup,go,wait,calibration] [--go-seconds S] [--slice S]\n"
+    "                     [--go-alone]\n"
+    "  --only LIST      run only these measurements (default: all)\n"
+    "  --go-seconds S   length of the GO run (default 20)\n"
+    "  --slice S        GO and bare-client slices within it (default 0.25)\n"
+    "  --go-alone       one GO run without the bare client, for a profiler\n";
+
 int main(int argc, char **argv) {
     std::set<std::string> only;
-    double goSeconds = 3.0;
-    int pairs = 5;
+    double goSeconds = 20.0;
+    double slice = 0.25;
     bool goAlone = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -734,14 +772,16 @@ int main(int argc, char **argv) {
                 p = comma + 1;
             }
         } else if (a == "--go-seconds" && i + 1 < argc) {
-            goSeconds = std::atof(argv[++i]);
+            goSeconds = std::clamp(std::atof(argv[++i]), 0.5, 600.0);
         } else if (a == "--go-alone") {
             goAlone = true;
-        } else if (a == "--pairs" && i + 1 < argc) {
-            pairs = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--slice" && i + 1 < argc) {
+            slice = std::clamp(std::atof(argv[++i]), 0.05, 1.5);
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
         } else {
-            std::fprintf(stderr, "usage: quorvat-bench [--only startup,go,wait,calibration] "
-                                 "[--go-seconds S] [--pairs N] [--go-alone]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
@@ -753,7 +793,7 @@ int main(int argc, char **argv) {
     if (want("startup"))
         benchStartup(5);
     if (want("go"))
-        benchGoLoop(goSeconds, pairs, goAlone);
+        benchGoLoop(goSeconds, slice, goAlone);
     if (want("wait"))
         benchWait(3);
     if (want("calibration"))
