@@ -371,6 +371,7 @@ bool loadProgram(int argc, char **argv) {
 
 struct Cpu {
     double user = 0, system = 0;
+    long sleeps = 0, preemptions = 0; // voluntary and involuntary context switches
     double total() const { return user + system; }
 };
 
@@ -378,7 +379,8 @@ Cpu cpuNow() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return {static_cast<double>(u.ru_utime.tv_sec) + static_cast<double>(u.ru_utime.tv_usec) / 1e6,
-            static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6};
+            static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6,
+            u.ru_nvcsw, u.ru_nivcsw};
 }
 
 constexpr int kRequestBytes = 36;
@@ -389,6 +391,10 @@ struct Slice {
     double seconds = 0;
     long long readings = 0;
     double cpu = 0;
+    long sleeps = 0, preemptions = 0;
+    double perReading(long n) const {
+        return readings > 0 ? static_cast<double>(n) / static_cast<double>(readings) : 0;
+    }
     double rate() const { return seconds > 0 ? static_cast<double>(readings) / seconds : 0; }
     double cpuMicros() const {
         return readings > 0 ? cpu / static_cast<double>(readings) * 1e6 : 0;
@@ -434,7 +440,9 @@ struct BareClient {
             ++readings;
             elapsed = secondsSince(t0);
         }
-        return {elapsed, readings, cpuNow().total() - cpu0.total()};
+        const Cpu cpu1 = cpuNow();
+        return {elapsed, readings, cpu1.total() - cpu0.total(), cpu1.sleeps - cpu0.sleeps,
+                cpu1.preemptions - cpu0.preemptions};
     }
 };
 
@@ -452,7 +460,6 @@ GoRun runGo(int fd, double seconds, double slice, BareClient *bare) {
     GoRun r;
     const std::size_t popupsBefore = g_popups.size();
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    Slice current;
     long long bytes0 = bytesReceived(fd);
     Cpu cpu0 = cpuNow();
     auto t0 = Clock::now();
@@ -461,7 +468,10 @@ GoRun runGo(int fd, double seconds, double slice, BareClient *bare) {
         Slice s;
         s.seconds = secondsSince(t0);
         s.readings = (bytes1 - bytes0) / kReplyBytes;
-        s.cpu = cpuNow().total() - cpu0.total();
+        const Cpu cpu1 = cpuNow();
+        s.cpu = cpu1.total() - cpu0.total();
+        s.sleeps = cpu1.sleeps - cpu0.sleeps;
+        s.preemptions = cpu1.preemptions - cpu0.preemptions;
         r.go.push_back(s);
     };
     auto openGoSlice = [&] {
@@ -537,21 +547,29 @@ void benchGoLoop(double seconds, double slice, bool alone) {
         return fail("GO loop: a transaction failed during the measurement");
     // Each bare slice against the mean of the GO slices on either side of it; the first pair is
     // warm-up.
-    std::vector<double> ratios, bareRates, goRates, bareCpu, goCpu;
+    std::vector<double> ratios, bareRates, goRates;
+    std::vector<double> cpu[2], sleeps[2], preemptions[2]; // [0] bare, [1] GO
     for (std::size_t i = 1; i < g.bare.size(); ++i) {
         const double goRate = (g.go[i].rate() + g.go[i + 1].rate()) / 2;
         ratios.push_back(goRate / g.bare[i].rate());
         bareRates.push_back(g.bare[i].rate());
-        bareCpu.push_back(g.bare[i].cpuMicros());
         goRates.push_back(g.go[i].rate());
-        goCpu.push_back(g.go[i].cpuMicros());
+        for (int k = 0; k < 2; ++k) {
+            const Slice &s = k == 0 ? g.bare[i] : g.go[i];
+            cpu[k].push_back(s.cpuMicros());
+            sleeps[k].push_back(s.perReading(s.sleeps));
+            preemptions[k].push_back(s.perReading(s.preemptions));
+        }
     }
-    char line[200];
+    char line[300];
     std::snprintf(line, sizeof line,
-                  "GO loop: %zu slice pairs of %.2f s; ratio per pair from %.3f to %.3f; CPU per "
-                  "reading: bare %.1f us, GO %.1f us (medians)",
+                  "GO loop: %zu slice pairs of %.2f s; ratio per pair from %.3f to %.3f; per "
+                  "reading (medians): CPU bare %.1f us, GO %.1f us; sleeps bare %.2f, GO %.2f; "
+                  "preemptions bare %.2f, GO %.2f",
                   ratios.size(), slice, *std::min_element(ratios.begin(), ratios.end()),
-                  *std::max_element(ratios.begin(), ratios.end()), median(bareCpu), median(goCpu));
+                  *std::max_element(ratios.begin(), ratios.end()), median(cpu[0]), median(cpu[1]),
+                  median(sleeps[0]), median(sleeps[1]), median(preemptions[0]),
+                  median(preemptions[1]));
     note(line);
     figure("bare_client_readings_per_second", median(bareRates), "readings/s", 0);
     figure("go_loop_readings_per_second", median(goRates), "readings/s", 0);
