@@ -78,9 +78,9 @@ class OperatorTest : public QObject {
 
     // Presses STOP as soon as `readings` data requests have reached the sensor.
     void stopAfter(int readings) {
-        const int target = rig_->framesOf(qvsim::command::GetData) + readings;
+        const int wanted = rig_->framesOf(qvsim::command::GetData) + readings;
         qvtest::whenever(
-            [this, target] { return rig_->framesOf(qvsim::command::GetData) >= target; },
+            [this, wanted] { return rig_->framesOf(qvsim::command::GetData) >= wanted; },
             [] { qvtest::click(panel, P_BUTTONSTOP); });
     }
 
