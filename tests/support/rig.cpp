@@ -24,8 +24,16 @@ qvsim::Options rigOptions() {
 
 SensorRig::SensorRig() : SensorRig(rigOptions()) {}
 
-SensorRig::SensorRig(qvsim::Options options)
-    : sim_(std::make_unique<qvsim::Simulator>(std::move(options))) {
+SensorRig::SensorRig(qvsim::Options options) {
+    auto ups = ptyUps_;
+    auto chained = std::move(options.onStatus);
+    options.onStatus = [ups, chained](const std::string &line) {
+        if (line.rfind("pty: ", 0) == 0)
+            ++*ups;
+        if (chained)
+            chained(line);
+    };
+    sim_ = std::make_unique<qvsim::Simulator>(std::move(options));
     std::string error;
     if (!sim_->start(&error))
         qFatal("the simulator did not start: %s", error.c_str());

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -33,8 +34,12 @@ class SensorRig {
     void connect(Link link);
     // Frames of one code received since the last clearFrames().
     int framesOf(int code) const;
+    // How many times the simulator's pseudo-terminal has come up: a dropped serial line comes
+    // back as a new one, possibly under the same path.
+    int ptyGeneration() const { return *ptyUps_; }
 
   private:
+    std::shared_ptr<std::atomic<int>> ptyUps_ = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<qvsim::Simulator> sim_;
 };
 
