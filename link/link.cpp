@@ -193,8 +193,11 @@ void CheckComLine() {
     }
 }
 
-int ClientTCPCB(unsigned, int eventType, int, void *) {
+int ClientTCPCB(unsigned handle, int eventType, int, void *) {
     if (eventType == TCP_DISCONNECT) {
+        // Released here, as nothing else will: each server close would otherwise keep its
+        // socket and handle, until the client's conversations run out and connecting fails.
+        DisconnectFromTCPServer(handle);
         MessagePopup("TCP Client", "Server has closed connection!");
         g_hconversation = 0;
         tcpcon = 0;
