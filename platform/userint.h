@@ -149,7 +149,7 @@ int DiscardPanel(int panel);
 int RunUserInterface();
 int QuitUserInterface(int code);
 // Handles whatever events are pending. When a program loop keeps pumping without anything
-// arriving, a pass waits briefly (at most ~5 ms) for the next event instead of spinning.
+// arriving, a pass waits briefly (at most ~10 ms) for the next event instead of spinning.
 int ProcessSystemEvents();
 int SetWaitCursor(int on);
 
