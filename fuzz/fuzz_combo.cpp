@@ -33,9 +33,12 @@ namespace {
 QLineEdit *field = nullptr;
 int ring = 0;
 
+// With no event loop running, objects handed to deleteLater (a closed list's menu) would wait
+// for one forever: delete them here, as the program's own loop does.
 void pumpEvents() {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QWidget *popup() {
@@ -73,6 +76,15 @@ void pick(int steps) {
     pumpEvents();
     closePopup();
     focusField();
+}
+
+// One printable Latin-1 character as the keyboard gives it: its key (the upper-case code, as
+// Qt numbers keys) and its text.
+void typeCharacter(unsigned char c) {
+    const QChar ch = QChar::fromLatin1(static_cast<char>(c));
+    const auto key = static_cast<Qt::Key>(ch.toUpper().unicode());
+    QTest::sendKeyEvent(QTest::Press, field, key, QString(ch), Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Release, field, key, QString(ch), Qt::NoModifier);
 }
 
 void typeKeys(const std::string &keys) {
@@ -122,7 +134,7 @@ void typeKeys(const std::string &keys) {
             break;
         default:
             if (k >= 0x20 && k != 0x7f)
-                QTest::keyClick(field, static_cast<char>(k));
+                typeCharacter(k);
             break;
         }
     }

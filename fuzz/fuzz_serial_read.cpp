@@ -1,7 +1,8 @@
 // A sensor's reply, cut into chunks, written to the master side of a pseudo-terminal whose slave
 // the program opens as its serial port (QUORVAT_COM<n>). The program runs one of its commands
 // over RS-232 and polls its input queue in its own loop; the decoders then read szReadBuf.
-// AddressSanitizer watches szReadBuf's bounds; the checks watch bytesToRead and dataSize.
+// AddressSanitizer watches szReadBuf's bounds; the checks watch bytesToRead and dataSize. Now and
+// then the line hangs up after the reply (the sensor's end closes) and the program reopens it.
 #include "app/state.h"
 #include "fuzz/reply.h"
 #include "fuzz/support.h"
@@ -85,6 +86,11 @@ void serve(const ReplyPlan &plan) {
         if (plan.flags & kPauseBetween)
             ::usleep(200);
     }
+    // The sensor's end goes away: the program's line hangs up.
+    if (plan.flags & kCloseAfter) {
+        ::close(master);
+        master = -1;
+    }
 }
 
 } // namespace
@@ -100,14 +106,29 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
+// A new line after a hang-up, opened the way the program reconnects.
+void reopenLine() {
+    ::close(slaveHold);
+    openLine();
+    InitRS232();
+    if (ret < 0)
+        fail("the program could not open a new pseudo-terminal after a hang-up");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const bool wantsShort = size > 3 && (data[3] & kShortReply);
-    const ReplyPlan plan = parsePlan(data, size, wantsShort && shortAllowed(30.0));
+    // A short reply and a hang-up may each cost the program its full wait.
+    const bool slow = size > 3 && (data[3] & (kShortReply | kCloseAfter));
+    const bool allowSlow = slow && shortAllowed(30.0);
+    ReplyPlan plan = parsePlan(data, size, allowSlow);
+    if (!allowSlow)
+        plan.flags &= static_cast<std::uint8_t>(~kCloseAfter);
     const int expected = expectedBytes(plan.command, plan.words);
 
     std::thread sensor(serve, std::cref(plan));
     runCommand(plan);
     sensor.join();
     checkReply(expected, plan.stream, true, plan.command == Command::CheckComLine);
+    if (plan.flags & kCloseAfter)
+        reopenLine();
     return 0;
 }

@@ -16,6 +16,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -79,8 +80,10 @@ void connectProgram() {
         ::close(peer);
     peer = -1;
     InitTCP_IP();
-    if (ret < 0 || tcpcon != 1)
+    if (ret < 0 || tcpcon != 1) {
+        std::fprintf(stderr, "connect status %d: %s\n", ret, TcpErrorText(ret));
         fail("the program could not connect to the loopback sensor");
+    }
     pollfd p{listener, POLLIN, 0};
     if (::poll(&p, 1, 3000) <= 0 ||
         (peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) < 0)

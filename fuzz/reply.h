@@ -33,7 +33,7 @@ enum class Command {
 };
 
 constexpr std::uint8_t kSendBeforeRequest = 1; // TCP: the bytes go out without waiting
-constexpr std::uint8_t kCloseAfter = 2;        // TCP: the sensor closes the connection after
+constexpr std::uint8_t kCloseAfter = 2;        // the sensor closes its end after the bytes
 constexpr std::uint8_t kShortReply = 4;        // fewer bytes than the reply needs
 constexpr std::uint8_t kPauseBetween = 8;      // a pause between chunks
 
