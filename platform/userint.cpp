@@ -428,9 +428,14 @@ void applyLook(Control &c) {
     w->setFont(fontOf(c));
     QPalette pal = w->palette();
     const QColor text = rgb(c.textColor);
-    pal.setColor(QPalette::WindowText, text);
-    pal.setColor(QPalette::Text, text);
-    pal.setColor(QPalette::ButtonText, text);
+    // A dimmed control shows its text faded, so the operator sees at once that it is off.
+    const QColor faded = QColor((text.red() + 3 * 0xA0) / 4, (text.green() + 3 * 0xA0) / 4,
+                                (text.blue() + 3 * 0xA0) / 4);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        pal.setColor(QPalette::Active, role, text);
+        pal.setColor(QPalette::Inactive, role, text);
+        pal.setColor(QPalette::Disabled, role, faded);
+    }
     switch (c.style) {
     case CTRL_COMMAND_BUTTON:
         pal.setColor(QPalette::Button, rgb(c.buttonColor));

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -189,6 +190,23 @@ class PanelsTest : public QObject {
         rt::DisplayPanel(interfacepanel);
         QVERIFY(qvtest::grabPanel(interfacepanel, dir + "/connection-panel.png"));
         rt::HidePanel(interfacepanel);
+    }
+
+    // A dimmed command button must look different from a live one: the operator reads the
+    // busy state from it.
+    void dimmedButtonsLookDimmed() {
+        QWidget *go = qvtest::widget(panel, P_BUTTONGO);
+        const QImage live = go->grab().toImage();
+        SetButtonsDimmed(1);
+        const QImage dimmed = go->grab().toImage();
+        QVERIFY(qvtest::grabPanel(panel, QCoreApplication::applicationDirPath() +
+                                             "/screenshots/main-panel-busy.png"));
+        SetButtonsDimmed(0);
+        int differing = 0;
+        for (int y = 0; y < live.height(); ++y)
+            for (int x = 0; x < live.width(); ++x)
+                differing += live.pixel(x, y) != dimmed.pixel(x, y);
+        QVERIFY2(differing > 20, qPrintable(QString::number(differing)));
     }
 };
 
