@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "calibration/calibration.h"
 #include "link/link.h"
+#include "logo/logo.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
@@ -12,6 +13,8 @@
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QTest>
 
 #include <cstring>
@@ -394,6 +397,23 @@ class OperatorTest : public QObject {
         QCOMPARE(meanR, u16(4321));
         QCOMPARE(boxValue(P_EDITCFR), 1010);
         QCOMPARE(sim().factors(), (qvsim::Factors{1010, 1020, 1030}));
+    }
+
+    // The picture of the main panel in the README: GO running on a sensor with its factory
+    // POWER, stopped after a few readings.
+    void pictureOfLiveReadings() {
+        ShowLogo(5);
+        rig_->connect(Link::Tcp);
+        sim().setNoise(3);
+        sim().setFactors({1010, 998, 1047});
+        press(P_BUTTONGETCF);
+        stopAfter(20);
+        press(P_BUTTONGO);
+        sim().setNoise(0);
+        const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
+        QDir().mkpath(dir);
+        QVERIFY(qvtest::grabPanel(panel, dir + "/main-panel-live.png"));
+        QVERIFY(dataRawR > 900 && dataRawR < 1100);
     }
 
     // While GO runs the group is dimmed: GET CF cannot start; CONNECT stops the loop and opens
