@@ -12,11 +12,9 @@
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
-#include "logo/logo.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
-#include "protocol/codec.h"
 #include "protocol/commands.h"
 
 #include <QCoreApplication>
@@ -113,10 +111,12 @@ class LineReader {
                 return std::nullopt;
             pollfd p{fd_, POLLIN, 0};
             const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-            if (r < 0 && errno == EINTR)
+            if (r == 0 || (r < 0 && errno == EINTR))
                 continue;
-            if (r <= 0)
+            if (r < 0) {
+                eof_ = true;
                 continue;
+            }
             char chunk[4096];
             const ssize_t n = ::read(fd_, chunk, sizeof chunk);
             if (n > 0)
@@ -142,6 +142,7 @@ class Simulator {
     // Starts the simulator with `args`; with `readStderr` its stderr (the -v request log) comes
     // to us, otherwise it goes where ours goes. Waits for its first status line.
     bool start(const std::vector<std::string> &args, bool readStderr, std::string *why) {
+        statusLines_.clear();
         const std::string exe =
             (QCoreApplication::applicationDirPath() + "/quorvat-sensorsim").toStdString();
         int out[2], err[2] = {-1, -1};
@@ -357,6 +358,8 @@ bool loadProgram(int argc, char **argv) {
         fail("start-up: " + why);
         return false;
     }
+    qv::rt::SetCtrlVal(qv::interfacepanel, qv::INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
+    qv::rt::SetCtrlVal(qv::interfacepanel, qv::INTERFACEP_STRINGIPADRESS, "127.0.0.1");
     qv::rt::SetCtrlVal(qv::interfacepanel, qv::INTERFACEP_STRINGPORTNUMBER,
                        std::to_string(sim.tcpPort()).c_str());
     qv::InitVars();
@@ -423,7 +426,7 @@ struct BareClient {
     Slice run(double seconds) const {
         unsigned char request[kRequestBytes] = {0x00, 0x55, 0x00, 0x05};
         unsigned char reply[kReplyBytes];
-        long readings = 0;
+        long long readings = 0;
         const Cpu cpu0 = cpuNow();
         const auto t0 = Clock::now();
         double elapsed = 0;
@@ -786,7 +789,13 @@ int main(int argc, char **argv) {
             std::string list = argv[++i];
             for (std::size_t p = 0; p <= list.size();) {
                 const std::size_t comma = std::min(list.find(',', p), list.size());
-                only.insert(list.substr(p, comma - p));
+                const std::string name = list.substr(p, comma - p);
+                if (name != "startup" && name != "go" && name != "wait" && name != "calibration") {
+                    std::fprintf(stderr, "quorvat-bench: no measurement called '%s'\n%s",
+                                 name.c_str(), kUsage);
+                    return 2;
+                }
+                only.insert(name);
                 p = comma + 1;
             }
         } else if (a == "--go-seconds" && i + 1 < argc) {
