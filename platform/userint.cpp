@@ -1042,7 +1042,7 @@ int ProcessSystemEvents() {
     // wait wakes. Every wake costs: on a virtual machine 50 us of CPU and more, whatever the
     // process then does. At 10 ms a wait for a silent sensor takes about 1 % of a core (at 2 ms
     // it took 2 %), and overruns its 2 s limit by 10 ms at most.
-    constexpr int kPumpGuardMs = 10;
+    constexpr int kPumpGuardMs = 4;
     if (!r.pumpGuard) {
         r.pumpGuard = new QTimer;
         r.pumpGuard->setSingleShot(true);
