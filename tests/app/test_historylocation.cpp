@@ -53,39 +53,6 @@ QList<QByteArray> listed() {
     return items;
 }
 
-// Standard error while it lives goes to a file, to see what start-up says there.
-class StderrCapture {
-  public:
-    StderrCapture() : file_(std::tmpfile()) {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture() {
-        restore();
-        std::fclose(file_);
-    }
-    QByteArray text() {
-        restore();
-        QFile f;
-        f.open(file_, QIODevice::ReadOnly);
-        f.seek(0);
-        return f.readAll();
-    }
-
-  private:
-    void restore() {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-    }
-    std::FILE *file_;
-    int saved_ = -1;
-};
-
 // Start-up with the program's folder taken to be `programDir` and the data folders under
 // `dataHome`, the panel pointing at `rig`'s simulator.
 QByteArray startUpIn(qvtest::SensorRig &rig, const QString &programDir, const QString &dataHome) {
@@ -94,7 +61,7 @@ QByteArray startUpIn(qvtest::SensorRig &rig, const QString &programDir, const QS
     rt::SetProjectDirForTesting(QFile::encodeName(programDir).constData());
     rig.select(qvtest::Link::Tcp);
     qvtest::PopupRecorder popups;
-    StderrCapture err;
+    qvtest::StderrCapture err;
     InitVars();
     rt::SetProjectDirForTesting(nullptr);
     return err.text();

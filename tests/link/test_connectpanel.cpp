@@ -98,39 +98,6 @@ void typeAndEnter(int control, const QByteArray &typed) {
     QTest::keyClick(w, Qt::Key_Return);
 }
 
-// Standard error while it lives goes to a file, to see what the program says there.
-class StderrCapture {
-  public:
-    StderrCapture() : file_(std::tmpfile()) {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture() {
-        restore();
-        std::fclose(file_);
-    }
-    QByteArray text() {
-        restore();
-        QFile f;
-        f.open(file_, QIODevice::ReadOnly);
-        f.seek(0);
-        return f.readAll();
-    }
-
-  private:
-    void restore() {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-    }
-    std::FILE *file_;
-    int saved_ = -1;
-};
-
 } // namespace
 
 class ConnectPanelTest : public QObject {
@@ -330,7 +297,7 @@ class ConnectPanelTest : public QObject {
         // Root writes anywhere, so a folder in the temporary file's place stops the write.
         QVERIFY(QDir(project_->path()).mkdir("IPComboBoxQuorvatv60.ipa.tmp"));
         {
-            StderrCapture err;
+            qvtest::StderrCapture err;
             QVERIFY(commitAddress("10.0.0.9"));
             QVERIFY(err.text().contains("quorvat: cannot save the address history"));
         }
@@ -347,7 +314,7 @@ class ConnectPanelTest : public QObject {
         rt::CopyText(ipComboBoxFileName,
                      QFile::encodeName(project_->file("plain/history.ipa")).constData());
         {
-            StderrCapture err;
+            qvtest::StderrCapture err;
             QVERIFY(commitAddress("10.0.0.8"));
             QVERIFY(err.text().contains("quorvat: cannot save the address history"));
         }

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <unistd.h>
+
 namespace qvtest {
 
 using namespace qv;
@@ -147,6 +149,34 @@ void pump(int ms) {
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+StderrCapture::StderrCapture() : file_(std::tmpfile()) {
+    std::fflush(stderr);
+    saved_ = dup(2);
+    dup2(fileno(file_), 2);
+}
+
+StderrCapture::~StderrCapture() {
+    restore();
+    std::fclose(file_);
+}
+
+QByteArray StderrCapture::text() {
+    restore();
+    QFile f;
+    f.open(file_, QIODevice::ReadOnly);
+    f.seek(0);
+    return f.readAll();
+}
+
+void StderrCapture::restore() {
+    if (saved_ < 0)
+        return;
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    saved_ = -1;
 }
 
 bool grabPanel(int panelHandle, const QString &file) {

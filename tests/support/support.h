@@ -4,8 +4,11 @@
 
 #include "platform/userint.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <cstdio>
 
 #include <deque>
 #include <functional>
@@ -74,6 +77,22 @@ void rightClick(int panel, int control);
 bool waitFor(const std::function<bool()> &done, int ms = 5000);
 // Pumps events for `ms`.
 void pump(int ms);
+// Standard error, while one of these lives, goes to a file: to see what the program says there.
+class StderrCapture {
+  public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+    // What was written so far; standard error goes back to where it was.
+    QByteArray text();
+
+  private:
+    void restore();
+    std::FILE *file_;
+    int saved_ = -1;
+};
+
 // Renders a panel to a PNG file (for looking at, and for the README).
 bool grabPanel(int panel, const QString &file);
 
