@@ -33,34 +33,6 @@ constexpr int kPort = 7;
 int master = -1;
 int slaveHold = -1; // kept open so that the line never hangs up between the program's opens
 
-bool readExactly(int fd, std::size_t n) {
-    unsigned char buffer[64];
-    while (n > 0) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 3000) <= 0)
-            return false;
-        const ssize_t got = ::read(fd, buffer, std::min(n, sizeof buffer));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-void writeAll(int fd, const std::uint8_t *data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        data += put;
-        n -= static_cast<std::size_t>(put);
-    }
-}
-
 void openLine() {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)

@@ -34,32 +34,6 @@ namespace {
 int listener = -1;
 int peer = -1; // the sensor's end of the program's current connection
 
-bool readExactly(int fd, std::size_t n) {
-    unsigned char buffer[64];
-    while (n > 0) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 3000) <= 0)
-            return false;
-        const ssize_t got = ::recv(fd, buffer, std::min(n, sizeof buffer), 0);
-        if (got <= 0)
-            return false;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-void sendAll(int fd, const std::uint8_t *data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return;
-        data += sent;
-        n -= static_cast<std::size_t>(sent);
-    }
-}
-
 void listenOnLoopback() {
     listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -99,7 +73,7 @@ void serve(const ReplyPlan &plan) {
         return;
     std::size_t at = 0;
     for (std::size_t s : plan.chunkSizes) {
-        sendAll(peer, plan.stream.data() + at, s);
+        writeAll(peer, plan.stream.data() + at, s);
         at += s;
         if (plan.flags & kPauseBetween)
             ::usleep(200);

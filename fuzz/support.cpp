@@ -9,10 +9,14 @@
 #include <QByteArray>
 #include <QDir>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fuzzsupport {
@@ -85,6 +89,36 @@ void fail(const char *what) {
     std::fprintf(stderr, "fuzz check failed: %s\n", what);
     std::fflush(stderr);
     std::abort();
+}
+
+bool readExactly(int fd, std::size_t n) {
+    unsigned char buffer[64];
+    while (n > 0) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0)
+            return false;
+        const ssize_t got = ::read(fd, buffer, std::min(n, sizeof buffer));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+void writeAll(int fd, const std::uint8_t *data, std::size_t n) {
+    while (n > 0) {
+        ssize_t put = ::send(fd, data, n, MSG_NOSIGNAL);
+        if (put < 0 && errno == ENOTSOCK)
+            put = ::write(fd, data, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        data += put;
+        n -= static_cast<std::size_t>(put);
+    }
 }
 
 } // namespace fuzzsupport

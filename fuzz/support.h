@@ -37,6 +37,14 @@ class Reader {
     std::size_t pos_ = 0;
 };
 
+// Reads and drops n bytes from a socket or a terminal; false when they do not come within 3 s or
+// the other side has gone.
+bool readExactly(int fd, std::size_t n);
+
+// Writes all n bytes to a socket or a terminal, giving up quietly when the other side has gone
+// (a socket closed by the program raises no SIGPIPE).
+void writeAll(int fd, const std::uint8_t *data, std::size_t n);
+
 // Stops the process with a message: a broken promise of the code under test, which libFuzzer
 // records as a crash with the input that caused it.
 [[noreturn]] void fail(const char *what);

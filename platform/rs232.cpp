@@ -1,5 +1,7 @@
 #include "platform/rs232.h"
 
+#include "platform/deadline_p.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSerialPort>
@@ -25,7 +27,8 @@ namespace qv::rt {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using detail::Clock;
+using detail::msLeft;
 
 constexpr int kMaxPort = 255;
 // Calls of GetInQLen closer together than this are taken for a polling loop.
@@ -111,14 +114,6 @@ Port *openPort(int port, int *status) {
     }
     *status = 0;
     return p;
-}
-
-int msLeft(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero())
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
 Clock::time_point deadlineAfter(double seconds) {

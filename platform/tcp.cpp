@@ -1,5 +1,7 @@
 #include "platform/tcp.h"
 
+#include "platform/deadline_p.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTcpSocket>
@@ -19,7 +21,8 @@ namespace qv::rt {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using detail::Clock;
+using detail::msLeft;
 
 constexpr std::size_t kMaxConversations = 256;
 // A callback that leaves every byte unread is asked again after this pause rather than at once,
@@ -131,14 +134,6 @@ int statusFor(QAbstractSocket::SocketError error, During during) {
     default:
         return kTCP_GeneralIOErr;
     }
-}
-
-int msLeft(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero())
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
 void deliver(unsigned handle);

@@ -214,9 +214,7 @@ class FaultMatrixTest : public QObject {
   private slots:
     void initTestCase() {
         qvtest::loadPanels();
-        anzpara = 202;
-        anzframe = anzdata = 16;
-        qv::sync = 85;
+        qvtest::setStartupSizes();
         target = 1;
         rig_ = std::make_unique<qvtest::SensorRig>();
     }

@@ -102,15 +102,8 @@ class OperatorTest : public QObject {
   private slots:
     void initTestCase() {
         qvtest::loadPanels();
-        qvsim::Options o;
-        o.port = 0;
-        o.pty = true;
-        o.noise = 0;
-        o.version = kVersion;
-        rig_ = std::make_unique<qvtest::SensorRig>(o);
-        anzpara = 202;
-        anzframe = anzdata = 16;
-        qv::sync = 85;
+        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion));
+        qvtest::setStartupSizes();
         target = 1;
     }
 

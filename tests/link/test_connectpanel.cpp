@@ -172,12 +172,7 @@ class ConnectPanelTest : public QObject {
   private slots:
     void initTestCase() {
         qvtest::initRunTime();
-        qvsim::Options o;
-        o.port = 0;
-        o.pty = true;
-        o.noise = 0;
-        o.version = kVersion;
-        rig_ = std::make_unique<qvtest::SensorRig>(o);
+        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion));
         project_ = std::make_unique<qvtest::ScratchProject>();
         qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
     }

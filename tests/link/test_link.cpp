@@ -11,6 +11,7 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "sim/simulator.h"
+#include "tests/support/rig.h"
 #include "tests/support/support.h"
 
 #include <QTest>
@@ -80,16 +81,8 @@ class LinkTest : public QObject {
   private slots:
     void initTestCase() {
         qvtest::loadPanels();
-        anzframe = 16;
-        anzpara = 202;
-        anzdata = 16;
-        qv::sync = 85;
-        qvsim::Options o;
-        o.port = 0;
-        o.pty = true;
-        o.noise = 0;
-        o.version = kVersion;
-        sim_ = std::make_unique<qvsim::Simulator>(o);
+        qvtest::setStartupSizes();
+        sim_ = std::make_unique<qvsim::Simulator>(qvtest::quietSensor(kVersion));
         std::string error;
         QVERIFY2(sim_->start(&error), error.c_str());
     }

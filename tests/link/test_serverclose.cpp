@@ -8,6 +8,7 @@
 #include "platform/userint.h"
 #include "protocol/codec.h"
 #include "sim/simulator.h"
+#include "tests/support/rig.h"
 #include "tests/support/support.h"
 
 #include <QTest>
@@ -28,15 +29,8 @@ class ServerCloseTest : public QObject {
   private slots:
     void initTestCase() {
         qvtest::loadPanels();
-        anzframe = 16;
-        anzpara = 202;
-        anzdata = 16;
-        qv::sync = 85;
-        qvsim::Options o;
-        o.port = 0;
-        o.noise = 0;
-        o.version = kVersion;
-        sim_ = std::make_unique<qvsim::Simulator>(o);
+        qvtest::setStartupSizes();
+        sim_ = std::make_unique<qvsim::Simulator>(qvtest::quietSensor(kVersion, false));
         std::string error;
         QVERIFY2(sim_->start(&error), error.c_str());
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);

@@ -117,11 +117,7 @@ class SurfaceTest : public QObject {
     Q_OBJECT
   private slots:
     void programListensNowhereAndWritesOnlyItsHistory() {
-        qvsim::Options o;
-        o.port = 0;
-        o.noise = 0;
-        o.version = kFormatVersion;
-        qvtest::SensorRig rig(o);
+        qvtest::SensorRig rig(qvtest::quietSensor(kFormatVersion, false));
         QTemporaryDir project, home;
         for (const QString &f : QDir(QCoreApplication::applicationDirPath())
                                     .entryList({"*.uir", "*.png"}, QDir::Files))
@@ -183,13 +179,8 @@ class SurfaceTest : public QObject {
 
     void outsideTextIsNeverAFormat() {
         qvtest::loadPanels();
-        anzframe = 16;
-        qv::sync = 85;
-        qvsim::Options o;
-        o.port = 0;
-        o.noise = 0;
-        o.version = kFormatVersion;
-        qvtest::SensorRig rig(o);
+        qvtest::setStartupSizes();
+        qvtest::SensorRig rig(qvtest::quietSensor(kFormatVersion, false));
         qvtest::PopupRecorder popups;
         rig.connect(qvtest::Link::Tcp);
         QCOMPARE(textOf(panel, P_DISPSTATUS), QByteArray(kFormatVersion));

@@ -12,17 +12,17 @@ namespace qvtest {
 
 using namespace qv;
 
-namespace {
-qvsim::Options rigOptions() {
+qvsim::Options quietSensor(const char *version, bool pty) {
     qvsim::Options o;
     o.port = 0;
-    o.pty = true;
+    o.pty = pty;
     o.noise = 0;
+    if (version)
+        o.version = version;
     return o;
 }
-} // namespace
 
-SensorRig::SensorRig() : SensorRig(rigOptions()) {}
+SensorRig::SensorRig() : SensorRig(quietSensor()) {}
 
 SensorRig::SensorRig(qvsim::Options options) {
     auto ups = ptyUps_;

@@ -20,6 +20,10 @@ inline const char *linkName(Link link) {
 // The serial port number the rig's pty answers to (through QUORVAT_COM<n>).
 constexpr int kRigComPort = 4;
 
+// A simulator on an ephemeral TCP port, with a pty unless `pty` is false, without noise, and
+// with the given version text (the simulator's own when null).
+qvsim::Options quietSensor(const char *version = nullptr, bool pty = true);
+
 class SensorRig {
   public:
     // A simulator on an ephemeral TCP port and a pty, without noise, started at once.

@@ -3,6 +3,7 @@
 #include "app/callbacks.h"
 #include "app/state.h"
 #include "platform/testing.h"
+#include "protocol/codec.h"
 #include "platform/utility.h"
 
 #include <QApplication>
@@ -42,6 +43,13 @@ void discardPanels() {
     if (interfacepanel > 0)
         rt::DiscardPanel(interfacepanel);
     panel = interfacepanel = 0;
+}
+
+void setStartupSizes() {
+    qv::anzpara = 202;
+    qv::anzframe = 16;
+    qv::anzdata = 16;
+    qv::sync = 85;
 }
 
 void loadPanels() {

@@ -27,6 +27,10 @@ void initRunTime();
 void loadPanels();
 void discardPanels();
 
+// The protocol sizes start-up sets: 202 parameter words, frames and readings of 16 words, the
+// sync byte 85.
+void setStartupSizes();
+
 struct Popup {
     qv::rt::PopupKind kind;
     std::string title;
