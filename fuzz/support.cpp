@@ -70,7 +70,7 @@ void startProgram() {
     anzdata = 16;
     qv::sync = 85;
     target = RAM;
-    poll = 0;
+    qv::poll = 0;
     // The address history stays in this process's scratch folder.
     const std::string history = scratchDir() + "/" + kHistoryFileName;
     rt::CopyText(ipComboBoxFileName, history.c_str());
