@@ -45,7 +45,7 @@ Sensor:
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
-  --fault SPEC          misbehave as SPEC says; may be given many times (syntax below)
+  --fault FAULT         misbehave as FAULT says; may be given many times (syntax below)
 Output:
   --log FILE            write every received frame to FILE as a line of hex bytes
   -v, --verbose         one line per request, fault and connection on stderr
