@@ -1039,10 +1039,10 @@ int ProcessSystemEvents() {
     // The caller pumped a moment ago and nothing came: rather than spin, sleep until the next
     // event, with a short guard so that the caller's clock is looked at again soon. Events (a
     // reply's bytes among them) end the sleep at once; the guard only decides how often an idle
-    // wait wakes. Every wake costs: on a virtual machine 50 us of CPU and more, whatever the
-    // process then does. At 10 ms a wait for a silent sensor takes about 1 % of a core (at 2 ms
-    // it took 2 %), and overruns its 2 s limit by 10 ms at most.
-    constexpr int kPumpGuardMs = 4;
+    // wait wakes. Every wake costs: on a virtual machine 50 to 130 us of CPU, whatever the
+    // process then does. At 10 ms a wait for a silent sensor takes about 1 % of a core (at 4 ms
+    // up to 3 %), and overruns its 2 s limit by 10 ms at most.
+    constexpr int kPumpGuardMs = 10;
     if (!r.pumpGuard) {
         r.pumpGuard = new QTimer;
         r.pumpGuard->setSingleShot(true);
