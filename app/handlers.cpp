@@ -54,9 +54,13 @@ int helpOnly(int event, const char *text) {
     return 0;
 }
 
-// Half a second in which the panel does not react: no events are pumped. It sleeps in short
-// steps rather than spinning, on the shared clock variables.
+// Half a second in which the panel does not react: no events are pumped, so what the program
+// has set is drawn first. It sleeps in short steps rather than spinning, on the shared clock
+// variables. After a close there is nothing left to pause for.
 void pause() {
+    if (closing)
+        return;
+    ProcessDrawEvents();
     tstart = Timer();
     tdiff = 0.0;
     while (tdiff < kPause) {
@@ -69,7 +73,7 @@ void pause() {
 int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetButtonsDimmed(1);
-        if (ConfirmPopup("SEND POWER", InfoWhiteTarget))
+        if (!closing && ConfirmPopup("SEND POWER", InfoWhiteTarget))
             SendCalibPara();
         pause();
         GetCF();
@@ -130,7 +134,8 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
         SetButtonsDimmed(1);
-        MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+        if (!closing)
+            MessagePopup(kHelpTitle, InfoButtonFinishCalib);
         SendPara();
         pause();
         SendCF();

@@ -11,6 +11,7 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qv {
@@ -19,6 +20,8 @@ using namespace rt;
 
 int panel, interfacepanel;
 std::uint16_t poll;
+int busy;
+std::uint16_t closing;
 char proj_dir[260];
 char ipComboBoxFileName[260];
 
@@ -43,11 +46,8 @@ void chooseHistoryFile() {
         ipComboBoxFileName[0] = '\0';
         return;
     }
-    // The history writer's own temporary: the probe leaves no name of its own behind.
-    char probe[64];
-    CopyText(probe, kHistoryFileName);
-    AppendText(probe, ".tmp");
-    if (DirectoryIsWritable(proj_dir, probe))
+    // Probed by the history's own name, so the probe leaves no name of its own behind.
+    if (DirectoryIsWritable(proj_dir, kHistoryFileName))
         return;
     char dataDir[sizeof ipComboBoxFileName];
     const int status = GetUserDataDir(dataDir);
@@ -102,25 +102,35 @@ void InitVars() {
     order = 1;
     target = 1;
     poll = 0;
+    busy = 0;
+    closing = 0;
 
     chooseHistoryFile();
 
     ShowLogo(5);
     InitIpAdressComboBox();
     InitConnectPanel();
+    // The first link check holds the buttons as TRY TO CONNECT does: a GO clicked meanwhile
+    // must not send its request into the check's wait.
+    SetButtonsDimmed(1);
     TryToConnect();
+    SetButtonsDimmed(0);
 }
 
 void SetButtonsDimmed(int dimmed) {
+    busy = dimmed ? busy + 1 : std::max(0, busy - 1);
+    const int dim = busy > 0 ? 1 : 0;
     for (int control : {P_BUTTONGETCF, P_BUTTONSENDCF, P_BUTTONGO, P_BUTTONSENDPOWER,
                         P_BUTTONFINISHCALIB, P_BUTTONCALCCF})
-        SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
+        SetCtrlAttribute(panel, control, ATTR_DIMMED, dim);
+    SetLinkButtonsDimmed(dim);
     ProcessSystemEvents();
 }
 
 int CBF_P(int, int event, void *, int, int) {
     if (event == EVENT_CLOSE) {
         poll = 0;
+        closing = 1;
         QuitUserInterface(0);
     }
     return 0;

@@ -54,6 +54,8 @@ bool inRange(std::uint16_t f) {
 
 void CalcCF() {
     poll = 0;
+    if (closing)
+        return;
     if (comprotocol == 0) {
         FlushInQ(comport);
         FlushOutQ(comport);
@@ -75,7 +77,8 @@ void CalcCF() {
         GetDataFrame();
         if (bytesToRead != 0) {
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
-            MessagePopup("ATTENTION!", "CALIBRATION FAILED!");
+            if (!closing)
+                MessagePopup("ATTENTION!", "CALIBRATION FAILED!");
             return;
         }
         GetRxBufData();
@@ -86,6 +89,9 @@ void CalcCF() {
         sumB += dataRawB;
         sumD += deltaraw;
         ProcessSystemEvents();
+        // Closed meanwhile: the reading in hand was the last; no result is worked out or shown.
+        if (closing)
+            return;
     }
     meanR = static_cast<std::uint16_t>(sumR / kReadings);
     meanG = static_cast<std::uint16_t>(sumG / kReadings);

@@ -34,8 +34,18 @@ int helpOnly(int event, const char *text) {
     return 0;
 }
 
+// Accept stays dimmed until a try succeeds after the last opening or change; and while any
+// action runs, so that the settings are not taken in the middle of a check.
+bool acceptAllowed = false;
+
+void showAccept() {
+    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, ATTR_DIMMED,
+                     acceptAllowed && busy == 0 ? 0 : 1);
+}
+
 void dimAccept() {
-    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, ATTR_DIMMED, 1);
+    acceptAllowed = false;
+    showAccept();
 }
 
 void showControl(int control, int visible) {
@@ -75,6 +85,9 @@ void rememberAddress() {
         if (GetValueFromIndex(interfacepanel, ring, i, history.entries[history.count]) >= 0)
             ++history.count;
     }
+    // No path (start-up said why): the list is kept for this run only.
+    if (ipComboBoxFileName[0] == '\0')
+        return;
     // The operator is not interrupted for this; the list in memory is up to date regardless.
     if (WriteIpHistory(ipComboBoxFileName, history) < 0)
         std::fprintf(
@@ -97,6 +110,17 @@ void InitIpAdressComboBox() {
                      ipComboBoxFileName);
     for (int i = 0; i < history.count; ++i)
         Combo_InsertComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, i, history.entries[i]);
+}
+
+void AllowAccept() {
+    acceptAllowed = true;
+    showAccept();
+}
+
+void SetLinkButtonsDimmed(int dimmed) {
+    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONDISCARD, ATTR_DIMMED, dimmed);
+    showAccept();
 }
 
 void InitConnectPanel() {
@@ -125,11 +149,10 @@ int CBF_ButtonConnect(int, int, int event, void *, int, int) {
 }
 
 int CBF_ButtonTryToConnect(int, int, int event, void *, int, int) {
+    // The action's dimming covers this button too, and restores it with the others.
     if (event == EVENT_COMMIT) {
-        SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, ATTR_DIMMED, 1);
         SetButtonsDimmed(1);
         TryToConnect();
-        SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, ATTR_DIMMED, 0);
         SetButtonsDimmed(0);
     }
     return helpOnly(event, InfoButtonTryToConnect);
@@ -148,7 +171,10 @@ int CBF_ButtonDiscard(int, int, int event, void *, int, int) {
         SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, ipBufOld);
         SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, portNumStrOld);
         InitConnectPanel();
+        // The reconnect holds the buttons as a try does.
+        SetButtonsDimmed(1);
         TryToConnect();
+        SetButtonsDimmed(0);
         HidePanel(interfacepanel);
     }
     return helpOnly(event, InfoButtonDiscard);

@@ -35,6 +35,11 @@ void InitIpAdressComboBox();
 // Shows the controls of the selected link: the COM port for RS-232, the address and TCP port
 // for TCP/IP.
 void InitConnectPanel();
+// A link check succeeded: the settings may be accepted, as soon as no action runs.
+void AllowAccept();
+// Dims (1) or restores (0) try, accept and discard while an action runs; accept comes back
+// only if a try since the last change allowed it.
+void SetLinkButtonsDimmed(int dimmed);
 
 int CBF_ButtonConnect(int panelHandle, int control, int event, void *callbackData, int eventData1,
                       int eventData2);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace qv {
 
@@ -63,30 +62,23 @@ int ReadIpHistory(const char *path, IpHistory *history) {
 }
 
 int WriteIpHistory(const char *path, const IpHistory &history) {
-    if (!path)
+    // No path, no history: start-up has said so once already.
+    if (!path || !*path)
         return kFileError;
-    const std::string temporary = std::string(path) + ".tmp";
-    const int handle = FileOpen(temporary.c_str(), VAL_WRITE_ONLY, VAL_TRUNCATE, VAL_BINARY);
-    if (handle < 0)
-        return kFileError;
-    bool ok = true;
+    unsigned char file[kMaxFileBytes] = {};
+    std::size_t size = 0;
     const int count = std::clamp(history.count, 0, kHistoryMaxEntries);
-    for (int i = 0; i < count && ok; ++i) {
+    for (int i = 0; i < count; ++i) {
         const char *entry = history.entries[i];
         const auto length =
             static_cast<std::size_t>(std::find(entry, entry + kHistoryTextBytes, '\0') - entry);
         if (length == kHistoryTextBytes)
             continue;
-        char record[kHistoryTextBytes] = {};
-        std::memcpy(record, entry, length);
-        ok = WriteLine(handle, record, kHistoryTextBytes) == kHistoryRecordBytes;
+        std::memcpy(file + size, entry, length); // the rest of the record stays zero
+        file[size + kHistoryTextBytes] = '\n';
+        size += kHistoryRecordBytes;
     }
-    // Closing flushes: a full disk may only show here.
-    ok = FileClose(handle) == 0 && ok;
-    if (ok && FileRename(temporary.c_str(), path) == 0)
-        return 0;
-    FileDelete(temporary.c_str());
-    return kFileError;
+    return FileReplace(path, file, size) == 0 ? 0 : kFileError;
 }
 
 } // namespace qv

@@ -28,10 +28,10 @@ void ParseIpHistory(const unsigned char *data, std::size_t size, IpHistory *hist
 // a negative status when it exists but cannot be read (history then stays empty).
 int ReadIpHistory(const char *path, IpHistory *history);
 
-// Replaces the file at `path` by the entries of `history`, each as one record. The records go
-// to `path` + ".tmp" first, which is then renamed over `path`: a failed write leaves the old
-// file as it was and removes the temporary. An entry without a NUL in its 100 bytes is left
-// out, never cut. Returns 0, or a negative status when the file could not be replaced.
+// Replaces the file at `path` by the entries of `history`, each as one record, in one step: a
+// failed write leaves the old file as it was. An entry without a NUL in its 100 bytes is left
+// out, never cut. An empty path touches no file. Returns 0, or a negative status when the file
+// could not be replaced.
 int WriteIpHistory(const char *path, const IpHistory &history);
 
 } // namespace qv

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,6 +37,12 @@ constexpr int kVersionBytes = 48;
 constexpr double kSerialCheckLimit = 2.0;
 constexpr double kTcpCheckLimit = 5.0;
 constexpr unsigned kTcpTimeoutMs = 5000;
+
+// Whole milliseconds until the Timer reading `deadline`, rounded up; 0 once it has passed.
+unsigned msUntil(double deadline) {
+    const double ms = std::ceil((deadline - Timer()) * 1000.0);
+    return ms <= 0 ? 0u : static_cast<unsigned>(std::min(ms, double(kTcpTimeoutMs)));
+}
 
 // The value of the leading decimal digits, 0 when there are none. Unlike atoi it cannot
 // overflow on a long run of digits: such a number is held at INT_MAX and refused later.
@@ -96,6 +103,8 @@ const char *TcpErrorText(int code) {
 }
 
 void TryToConnect() {
+    if (closing)
+        return;
     CloseCom(comport);
     SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "TRY");
     GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &comprotocol);
@@ -136,6 +145,7 @@ void InitTCP_IP() {
     if (tcpcon != 0)
         DisconnectFromTCPServer(g_hconversation);
     SetWaitCursor(1);
+    ProcessDrawEvents(); // the connect blocks, up to its time-out
     ret = static_cast<std::int16_t>(ConnectToTCPServer(&g_hconversation,
                                                        static_cast<unsigned>(portNum), ipBuf,
                                                        ClientTCPCB, nullptr, kTcpTimeoutMs));
@@ -156,10 +166,13 @@ void CheckComLine() {
     if (comprotocol == 0) {
         FlushInQ(comport);
         FlushOutQ(comport);
+        // No events are pumped in this wait: the check keeps the operator out while it runs.
+        // So what the reconnect has shown so far ("TRY", a port that cannot be opened) is
+        // drawn first, or the operator would only ever see its outcome.
+        ProcessDrawEvents();
         dataSize = 0;
         ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), frameBytes);
         tstart = Timer();
-        // No events are pumped here: the check keeps the operator out while it runs.
         do {
             dataSize = GetInQLen(comport);
             tdiff = Timer() - tstart;
@@ -174,19 +187,21 @@ void CheckComLine() {
         dataSize = kVersionBytes;
         ClientTCPWrite(g_hconversation, szWriteBuf, frameBytes, kTcpTimeoutMs);
         tstart = Timer();
+        replyDeadline = tstart + kTcpCheckLimit;
         while (bytesToRead > 0) {
             ProcessSystemEvents();
             tdiff = Timer() - tstart;
             if (tdiff > kTcpCheckLimit)
                 break;
         }
+        replyDeadline = 0;
     }
     if (bytesToRead == 0) {
         std::memcpy(version, szReadBuf, kVersionBytes);
         version[kVersionBytes] = '\0';
         SetCtrlVal(panel, P_DISPSTATUS, version);
         SetCtrlVal(interfacepanel, INTERFACEP_STATUS, version);
-        SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, ATTR_DIMMED, 0);
+        AllowAccept();
     } else {
         SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
         SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "CONNECTION FAILURE");
@@ -198,28 +213,38 @@ int ClientTCPCB(unsigned handle, int eventType, int, void *) {
         // Released here, as nothing else will: each server close would otherwise keep its
         // socket and handle, until the client's conversations run out and connecting fails.
         DisconnectFromTCPServer(handle);
-        MessagePopup("TCP Client", "Server has closed connection!");
+        if (!closing)
+            MessagePopup("TCP Client", "Server has closed connection!");
         g_hconversation = 0;
         tcpcon = 0;
     } else if (eventType == TCP_DATAREADY) {
-        if (bytesToRead > 0) {
-            // Collect the whole reply in this one call. A read that brings nothing (the peer
-            // gone, its time-out over) ends the loop; the waiting transaction then runs into
-            // its own limit. The reply is never placed beyond the receive buffer.
+        // Only a TCP transaction that is waiting now gets bytes: a count left over from a
+        // serial transaction, or from one that gave up, must not place stray bytes.
+        if (replyDeadline > 0 && bytesToRead > 0) {
+            // Collect the whole reply in this one call, but wait for a missing piece no longer
+            // than the transaction itself would: this wait pumps no events. A read that brings
+            // nothing (the peer gone, the time up) ends the loop; the waiting transaction then
+            // reports its failure. The reply is never placed beyond the receive buffer.
             while (bytesToRead > 0) {
                 const int offset = dataSize - bytesToRead;
                 if (offset < 0 || dataSize > kBufSize)
                     break;
-                bytesRead =
-                    ClientTCPRead(g_hconversation, szReadBuf + offset, bytesToRead, kTcpTimeoutMs);
+                bytesRead = ClientTCPRead(g_hconversation, szReadBuf + offset, bytesToRead, 0);
+                if (bytesRead == kTCP_TimeOutError) { // the rest is not here yet
+                    const unsigned ms = msUntil(replyDeadline);
+                    if (ms == 0)
+                        break;
+                    ProcessDrawEvents();
+                    bytesRead = ClientTCPRead(g_hconversation, szReadBuf + offset, bytesToRead, ms);
+                }
                 if (bytesRead <= 0)
                     break;
                 bytesToRead -= bytesRead;
             }
         } else {
-            // Late, surplus or unasked bytes: read and drop them.
+            // Late, surplus, unasked or unawaited bytes: read and drop them.
             static unsigned char scratch[kBufSize];
-            bytesRead = ClientTCPRead(g_hconversation, scratch, kBufSize, kTcpTimeoutMs);
+            bytesRead = ClientTCPRead(g_hconversation, scratch, kBufSize, 0);
         }
     }
     return 0;

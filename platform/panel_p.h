@@ -64,6 +64,7 @@ struct Control {
     bool italic = false;
     int arrowOnly = 0;
     bool displayDirty = false;
+    bool edited = false; // string control: typed in since its last commit
 
     bool isString() const { return style == CTRL_STRING || style == CTRL_STRING_LS; }
     bool isRing() const {
@@ -99,6 +100,7 @@ class Panel {
     // Displays redraw at most at the screen's rate; values are always current in the model.
     QTimer refreshTimer;
     QElapsedTimer sinceRefresh;
+    bool awaitingExpose = false; // shown, and not yet seen on screen since
 
     Control *find(int id) {
         auto it = controls.find(id);

@@ -45,8 +45,6 @@ struct Port {
     // The line failed (device removed, pseudo-terminal hung up): reads hand out what was
     // received before, then report the failure instead of waiting for bytes that cannot come.
     bool failed = false;
-    Clock::time_point lastQueryAt{};
-    int lastQueryAnswer = -1;
 
     ~Port() { delete serial.data(); }
 };
@@ -54,6 +52,22 @@ struct Port {
 std::array<std::unique_ptr<Port>, kMaxPort + 1> &ports() {
     static std::array<std::unique_ptr<Port>, kMaxPort + 1> table;
     return table;
+}
+
+// The last GetInQLen of each port number, open or not, to tell a polling loop.
+struct Query {
+    Clock::time_point at{};
+    int answer = INT_MIN;
+};
+
+std::array<Query, kMaxPort + 1> &queries() {
+    static std::array<Query, kMaxPort + 1> table;
+    return table;
+}
+
+// Forgets the last answer, so the next poll looks at the line at once.
+void forgetQuery(int port) {
+    queries()[port].answer = INT_MIN;
 }
 
 int statusFor(QSerialPort::SerialPortError error) {
@@ -245,7 +259,7 @@ int FlushInQ(int port) {
     // Discards both our queue and the driver's.
     if (!p->serial->clear(QSerialPort::Input))
         return failureStatus(*p->serial, kRS232UnknownIOError);
-    p->lastQueryAnswer = -1;
+    forgetQuery(port);
     return 0;
 }
 
@@ -352,7 +366,7 @@ int ComRd(int port, char *buffer, int count) {
             break;
         }
     }
-    p->lastQueryAnswer = -1;
+    forgetQuery(port);
     if (got == 0 && p->failed)
         return kRS232UnknownIOError;
     return got;
@@ -361,24 +375,31 @@ int ComRd(int port, char *buffer, int count) {
 int GetInQLen(int port) {
     int status = 0;
     Port *p = openPort(port, &status);
-    if (!p)
+    if (!p && status == kRS232InvalidPort)
         return status;
-    const bool polling = Clock::now() - p->lastQueryAt < kPollingGap;
-    if (!p->failed && !polling)
+    Query &q = queries()[port];
+    const bool polling = Clock::now() - q.at < kPollingGap;
+    // What waits, or why nothing can: a port not open, a line that failed with nothing left.
+    const auto answer = [&] {
+        if (!p)
+            return status;
+        const int n = queued(*p);
+        return n == 0 && p->failed ? kRS232UnknownIOError : n;
+    };
+    if (p && !p->failed && !polling)
         pump(*p, 0); // notices a failed line
-    int n = queued(*p);
-    if (!p->failed && polling && n == p->lastQueryAnswer) {
-        // Polled again and nothing new: sleep a little instead of letting the loop spin.
-        if (p->serial->bytesAvailable() >= p->inQueueSize)
-            QThread::msleep(1); // full: nothing changes until the program reads
-        else
+    int n = answer();
+    if (polling && n == q.answer) {
+        // Polled again and nothing new: sleep a little instead of letting the loop spin, also
+        // on a port that is not open or whose line failed, whose answer cannot change.
+        if (p && !p->failed && p->serial->bytesAvailable() < p->inQueueSize)
             pump(*p, 1);
-        n = queued(*p);
+        else
+            QThread::msleep(1); // full, closed or failed: nothing changes until the program acts
+        n = answer();
     }
-    p->lastQueryAt = Clock::now();
-    p->lastQueryAnswer = n;
-    if (n == 0 && p->failed)
-        return kRS232UnknownIOError;
+    q.at = Clock::now();
+    q.answer = n;
     return n;
 }
 

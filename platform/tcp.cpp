@@ -1,6 +1,7 @@
 #include "platform/tcp.h"
 
 #include "platform/deadline_p.h"
+#include "platform/hold_p.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -160,6 +161,11 @@ void deliver(unsigned handle) {
     // Nested in a callback that pumps events: the call after it returns looks again.
     if (c->inCallback || !c->callback)
         return;
+    if (detail::callbacksHeld()) {
+        c->deliveryQueued = true;
+        detail::runWhenReleased([handle] { deliver(handle); });
+        return;
+    }
     const qint64 unread = c->socket->bytesAvailable();
     int event = 0;
     int errCode = 0;

@@ -2,6 +2,8 @@
 // type and take pictures the way an operator would. The program itself never uses these.
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 namespace qv::rt::testing {
@@ -12,5 +14,8 @@ QWidget *ControlWidget(int panel, int control);
 void FlushDisplays();
 // Forgets the event pump's idle state, so a measurement starts from a clean pump.
 void ResetPump();
+// Runs `hook` at the end of every ProcessDrawEvents, when the screen shows what the program set
+// before a wait that pumps no events. An empty hook removes it.
+void SetDrawHook(std::function<void()> hook);
 
 } // namespace qv::rt::testing

@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include "platform/hold_p.h"
+
 #include <QAbstractEventDispatcher>
 #include <QThread>
 
@@ -76,6 +78,14 @@ std::shared_ptr<Lock> findLock(int handle) {
     const std::lock_guard<std::mutex> hold(t.m);
     const auto it = t.locks.find(handle);
     return it == t.locks.end() ? nullptr : it->second;
+}
+
+// A deferred call is the program's code: it waits out a drawing pass like any callback.
+void runDeferred(DeferredCallbackPtr function, void *callbackData) {
+    if (detail::callbacksHeld())
+        detail::runWhenReleased([function, callbackData] { runDeferred(function, callbackData); });
+    else
+        function(callbackData);
 }
 
 } // namespace
@@ -172,7 +182,8 @@ int PostDeferredCallToThread(DeferredCallbackPtr function, void *callbackData,
     if (!dispatcher)
         return kUIEThreadInvalid;
     const bool posted = QMetaObject::invokeMethod(
-        dispatcher, [function, callbackData] { function(callbackData); }, Qt::QueuedConnection);
+        dispatcher, [function, callbackData] { runDeferred(function, callbackData); },
+        Qt::QueuedConnection);
     return posted ? 0 : kUIEThreadInvalid;
 }
 

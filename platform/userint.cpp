@@ -1,5 +1,6 @@
 #include "platform/userint.h"
 
+#include "platform/hold_p.h"
 #include "platform/panel_p.h"
 #include "platform/utility.h"
 #include "platform/widgets_p.h"
@@ -12,6 +13,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QFontInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,8 +25,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStyleFactory>
+#include <QThread>
+#include <QWindow>
 
 #include <algorithm>
 #include <chrono>
@@ -49,6 +54,7 @@ class PanelWindow : public QWidget {
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
+    static void deliverClose(int handle);
     int handle_;
 };
 
@@ -64,6 +70,9 @@ struct RunTime {
     int quitCode = 0;
     bool lastPumpIdle = false;
     QTimer *pumpGuard = nullptr;
+    int drawing = 0;                         // ProcessDrawEvents is under way
+    std::vector<std::function<void()>> held; // callbacks due while it was
+    std::function<void()> drawHook;          // tests: runs when a drawing pass is done
 };
 
 RunTime &rt() {
@@ -97,6 +106,24 @@ int borderOf(int style) {
                : 1;
 }
 
+// Whether the operator can use the control now: not dimmed, shown, on a panel that is shown.
+bool isLive(const Control &c) {
+    return !c.dimmed && c.visible && c.panel && c.panel->window && c.panel->window->isVisible();
+}
+
+// An operator's event reaches its control only if the control is live when the event is
+// delivered, not merely when it was made: a click queued while the program was busy, or made
+// just before a command dimmed the buttons, must not start a second command inside the first.
+void deliverControlEvent(int panel, int control, int event, int data1, int data2) {
+    if (callbacksHeld()) {
+        runWhenReleased([=] { deliverControlEvent(panel, control, event, data1, data2); });
+        return;
+    }
+    Control *c = findControl(panel, control, nullptr);
+    if (c && c->callback && isLive(*c))
+        c->callback(panel, control, event, c->callbackData, data1, data2);
+}
+
 // Runs a control's callback later from the event loop, by ID, so a control discarded in between
 // is simply skipped, and a long handler never runs inside a Qt widget's own event handler.
 void postControlEvent(int panel, int control, int event, int data1 = 0, int data2 = 0) {
@@ -104,13 +131,14 @@ void postControlEvent(int panel, int control, int event, int data1 = 0, int data
     if (!p || !p->window)
         return;
     QMetaObject::invokeMethod(
-        p->window,
-        [=] {
-            Control *c = findControl(panel, control, nullptr);
-            if (c && c->callback)
-                c->callback(panel, control, event, c->callbackData, data1, data2);
-        },
+        p->window, [=] { deliverControlEvent(panel, control, event, data1, data2); },
         Qt::QueuedConnection);
+}
+
+// The control a widget belongs to, on the same panel, or null.
+Control *controlOfWidget(const Panel &p, const QWidget *w) {
+    const QVariant id = w ? w->property("qv_ctrl") : QVariant();
+    return id.isValid() ? const_cast<Panel &>(p).find(id.toInt()) : nullptr;
 }
 
 // ---- Keys. ----
@@ -264,6 +292,14 @@ QKeyEvent *keyEventFor(int code, QEvent::Type type) {
 
 } // namespace
 
+bool callbacksHeld() {
+    return rt().drawing > 0 && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void runWhenReleased(std::function<void()> call) {
+    rt().held.push_back(std::move(call));
+}
+
 Panel *findPanel(int handle) {
     auto it = rt().panels.find(handle);
     return it == rt().panels.end() ? nullptr : it->second.get();
@@ -286,13 +322,17 @@ void PanelWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     const int handle = handle_;
     QMetaObject::invokeMethod(
-        this,
-        [handle] {
-            Panel *p = findPanel(handle);
-            if (p && p->callback)
-                p->callback(handle, EVENT_CLOSE, p->callbackData, 0, 0);
-        },
-        Qt::QueuedConnection);
+        this, [handle] { deliverClose(handle); }, Qt::QueuedConnection);
+}
+
+void PanelWindow::deliverClose(int handle) {
+    if (callbacksHeld()) {
+        runWhenReleased([handle] { deliverClose(handle); });
+        return;
+    }
+    Panel *p = findPanel(handle);
+    if (p && p->callback)
+        p->callback(handle, EVENT_CLOSE, p->callbackData, 0, 0);
 }
 
 bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
@@ -319,6 +359,20 @@ bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
         const int code = keyCodeOf(ke);
         if (!code)
             return false;
+        if (callbacksHeld()) {
+            // A posted key (FakeKeystroke) met a drawing pass: it goes back in the queue whole.
+            QPointer<QObject> target(watched);
+            auto *again = new QKeyEvent(ke->type(), ke->key(), ke->modifiers(), ke->text());
+            runWhenReleased([target, again] {
+                if (target)
+                    QCoreApplication::postEvent(target, again);
+                else
+                    delete again;
+            });
+            return true;
+        }
+        if (!isLive(*c))
+            return true;
         QWidget *before = QApplication::focusWidget();
         const int result = c->callback(handle_, id, EVENT_KEYPRESS, c->callbackData, code, 0);
         // A handler that moved the focus has dealt with the key; giving it to the control as
@@ -328,6 +382,21 @@ bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
     case QEvent::FocusIn:
         postControlEvent(handle_, id, EVENT_GOT_FOCUS);
         return false;
+    case QEvent::FocusOut: {
+        // A string control commits when the operator leaves it after a change, as a numeric
+        // one does: an address typed and then tried is an address entered. A pop-up window or
+        // another panel taking the focus is no leaving, nor is the list beside a field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (!c->isString() || !c->edited || reason == Qt::PopupFocusReason ||
+            reason == Qt::ActiveWindowFocusReason)
+            return false;
+        const Control *to = controlOfWidget(*c->panel, QApplication::focusWidget());
+        if (to && to->isPopupRing())
+            return false;
+        c->edited = false;
+        postControlEvent(handle_, id, EVENT_COMMIT);
+        return false;
+    }
     default:
         return false;
     }
@@ -615,13 +684,23 @@ int buildWidget(Panel &p, Control &c) {
         auto *e = new QLineEdit(parent);
         e->setMaxLength(c.maxEntryLength < 0 ? 32767 : c.maxEntryLength);
         QObject::connect(e, &QLineEdit::textEdited, e, [handle, id](const QString &) {
-            // Typed changes only; the program's own SetCtrlVal raises nothing.
+            // Typed changes only; the program's own SetCtrlVal raises nothing. Reported at
+            // once: the completion must act on this very change, before the next key.
             Control *ctrl = findControl(handle, id, nullptr);
-            if (ctrl && ctrl->callback)
+            if (!ctrl)
+                return;
+            ctrl->edited = true;
+            if (callbacksHeld())
+                runWhenReleased(
+                    [handle, id] { deliverControlEvent(handle, id, EVENT_VAL_CHANGED, 0, 0); });
+            else if (ctrl->callback && isLive(*ctrl))
                 ctrl->callback(handle, id, EVENT_VAL_CHANGED, ctrl->callbackData, 0, 0);
         });
-        QObject::connect(e, &QLineEdit::returnPressed, e,
-                         [handle, id] { postControlEvent(handle, id, EVENT_COMMIT); });
+        QObject::connect(e, &QLineEdit::returnPressed, e, [handle, id] {
+            if (Control *ctrl = findControl(handle, id, nullptr))
+                ctrl->edited = false;
+            postControlEvent(handle, id, EVENT_COMMIT);
+        });
         w = e;
         break;
     }
@@ -977,6 +1056,8 @@ int DisplayPanel(int panel) {
     Panel *p = findPanel(panel);
     if (!p)
         return kUIEPanelInvalid;
+    if (!p->window->isVisible())
+        p->awaitingExpose = true;
     p->window->show();
     p->window->raise();
     p->window->activateWindow();
@@ -1053,6 +1134,63 @@ int ProcessSystemEvents() {
     const bool guardFired = !r.pumpGuard->isActive();
     r.pumpGuard->stop();
     r.lastPumpIdle = !any || guardFired;
+    return 0;
+}
+
+namespace {
+// A window just shown appears once the window system has mapped it, a few milliseconds later.
+// A drawing pass waits that long for it, at most this, once per showing.
+constexpr int kExposeWaitMs = 300;
+
+void releaseHeld() {
+    RunTime &r = rt();
+    if (--r.drawing > 0)
+        return;
+    std::vector<std::function<void()>> calls;
+    calls.swap(r.held);
+    for (auto &call : calls)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call),
+                                  Qt::QueuedConnection);
+}
+} // namespace
+
+int ProcessDrawEvents() {
+    RunTime &r = rt();
+    if (!QApplication::instance())
+        return kUIENotInitialized;
+    for (auto &[handle, p] : r.panels)
+        flushDisplays(*p);
+    // Only the window system's own events: the operator's input stays queued, sockets unread,
+    // and any callback that falls due waits (callbacksHeld) until the next ordinary pump.
+    ++r.drawing;
+    const auto flags = QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QCoreApplication::processEvents(flags);
+        bool pending = false;
+        for (auto &[handle, p] : r.panels) {
+            const QWindow *w = p->window ? p->window->windowHandle() : nullptr;
+            if (!p->awaitingExpose)
+                continue;
+            if (!w || !p->window->isVisible() || w->isExposed())
+                p->awaitingExpose = false;
+            else
+                pending = true;
+        }
+        if (!pending || waited.elapsed() >= kExposeWaitMs)
+            break;
+        QThread::msleep(2);
+    }
+    for (auto &[handle, p] : r.panels) {
+        p->awaitingExpose = false;
+        if (p->window && p->window->isVisible())
+            p->window->repaint();
+    }
+    QCoreApplication::processEvents(flags);
+    if (r.drawHook)
+        r.drawHook();
+    releaseHeld();
     return 0;
 }
 
@@ -1946,6 +2084,10 @@ void FlushDisplays() {
 
 void ResetPump() {
     detail::rt().lastPumpIdle = false;
+}
+
+void SetDrawHook(std::function<void()> hook) {
+    detail::rt().drawHook = std::move(hook);
 }
 
 } // namespace qv::rt::testing

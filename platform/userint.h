@@ -151,6 +151,10 @@ int QuitUserInterface(int code);
 // Handles whatever events are pending. When a program loop keeps pumping without anything
 // arriving, a pass waits briefly (at most ~10 ms) for the next event instead of spinning.
 int ProcessSystemEvents();
+// Draws what the program has set (values, attributes, panels just shown) without handling any
+// input or running any callback, which wait for the next ProcessSystemEvents. Call it before a
+// wait that pumps no events, so the operator sees the state the program is waiting in.
+int ProcessDrawEvents();
 int SetWaitCursor(int on);
 
 // ---- Values. Text is bytes shown as Latin-1; a text read is cut to fit and NUL-terminated. ----

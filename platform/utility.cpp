@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -157,11 +159,23 @@ int FileDelete(const char *path) {
     return QFile::remove(QString::fromLocal8Bit(path)) ? 0 : kFileError;
 }
 
-int FileRename(const char *from, const char *to) {
-    if (!from || !to)
+int FileReplace(const char *path, const void *data, std::size_t size) {
+    if (!path || !*path || (!data && size > 0) || size > std::size_t(INT_MAX))
         return kFileError;
-    // rename(2) replaces the target atomically; QFile::rename refuses an existing target.
-    return std::rename(from, to) == 0 ? 0 : kFileError;
+    // QSaveFile writes beside the file, syncs, then puts the new file in its place in one step,
+    // also where the system's plain rename refuses an existing target. Unbuffered: a write that
+    // fails only when a buffer is flushed at commit (a full disk) would otherwise go unnoticed,
+    // and a cut file would replace the whole one.
+    QSaveFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return kFileError;
+    if (file.write(static_cast<const char *>(data), static_cast<qint64>(size)) !=
+            static_cast<qint64>(size) ||
+        file.error() != QFileDevice::NoError) {
+        file.cancelWriting();
+        return kFileError;
+    }
+    return file.commit() ? 0 : kFileError;
 }
 
 int ReadLine(int handle, char *buffer, int maxChars) {

@@ -59,9 +59,11 @@ int FileOpen(const char *path, int mode, int action, int format);
 int FileClose(int handle);
 // 0 on success, kFileError when the file could not be removed.
 int FileDelete(const char *path);
-// Replaces `to` by `from` in one step (same directory), so a reader sees the old or the new
-// file, never a half-written one. 0 on success, kFileError otherwise.
-int FileRename(const char *from, const char *to);
+// Replaces the file at `path` (or makes it) with `size` bytes of `data` in one step, on every
+// platform: a reader sees the old or the new file, never a half-written one. The bytes go to a
+// temporary file beside it first (`path` and a random suffix), removed again on failure.
+// 0 on success, kFileError otherwise (the old file is then as it was).
+int FileReplace(const char *path, const void *data, std::size_t size);
 // Reads one line of at most `maxChars` bytes into `buffer` (which holds maxChars + 1) and ends
 // it with NUL. Stops at a line feed, which is dropped with the rest of a longer line. Returns
 // the number of bytes stored, kFileEnd at the end of the file, or kFileError.

@@ -20,6 +20,7 @@ using namespace rt;
 std::uint16_t nBytesW;
 double tstart, tdiff;
 int dataSize, bytesToRead;
+double replyDeadline;
 
 const char InfoTimeoutVer[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR. \n "
                               "The version of the sensor is displayed as the name of this dialog "
@@ -36,7 +37,8 @@ int frameBytes() {
 
 void failureReport() {
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
-    MessagePopup(version, InfoTimeoutVer);
+    if (!closing)
+        MessagePopup(version, InfoTimeoutVer);
 }
 
 void flushSerial() {
@@ -86,18 +88,22 @@ void transact(int expected) {
         dataSize = expected;
         ClientTCPWrite(g_hconversation, szWriteBuf, frameBytes(), kTcpWriteTimeoutMs);
         tstart = Timer();
+        replyDeadline = tstart + kReplyLimit;
         while (bytesToRead > 0) {
             ProcessSystemEvents();
             tdiff = Timer() - tstart;
             if (tdiff > kReplyLimit)
                 break;
         }
+        replyDeadline = 0;
     }
 }
 
 } // namespace
 
 void SendPara() {
+    if (closing)
+        return;
     CopyVarsToPP();
     flushSerial();
     if (!sendFrame(ORDER_SETPARA, 0))
@@ -109,6 +115,8 @@ void SendPara() {
 }
 
 void SendCalibPara() {
+    if (closing)
+        return;
     GetCtrlVal(panel, P_EDITPOWER, &power);
     const u16 block[14] = {power, 0, 32768, 0, 10, 0, 1, 0, 0, 0, 0, 3000, 3500, 0};
     std::copy(std::begin(block), std::end(block), pp);
@@ -117,6 +125,8 @@ void SendCalibPara() {
 }
 
 void SendCF() {
+    if (closing)
+        return;
     GetCtrlVal(panel, P_EDITCFR, &cfrot);
     GetCtrlVal(panel, P_EDITCFG, &cfgruen);
     GetCtrlVal(panel, P_EDITCFB, &cfblau);
@@ -126,6 +136,8 @@ void SendCF() {
 
 void GetCF() {
     poll = 0;
+    if (closing)
+        return;
     flushSerial();
     order = ORDER_GETCF;
     FillTxBuf(order, 0);
@@ -145,6 +157,8 @@ void GetCF() {
 
 void GetPara() {
     poll = 0;
+    if (closing)
+        return;
     flushSerial();
     order = target == RAM ? ORDER_GETPARA_RAM : ORDER_GETPARA_EEPROM;
     FillTxBuf(order, 0);
@@ -163,6 +177,8 @@ void GetDataFrame() {
 }
 
 void GetData() {
+    if (closing)
+        return;
     poll = 1;
     flushSerial();
     while (poll == 1) {

@@ -11,8 +11,14 @@ extern double tstart;         // Timer reading when the request went out
 extern double tdiff;          // seconds waited so far
 extern int dataSize;          // TCP: expected reply length; RS-232: bytes queued at the last poll
 extern int bytesToRead;       // reply bytes still missing; 0 = the reply is complete
+// Timer reading at which the TCP transaction now waiting gives up; 0 while none waits. The
+// receive callback places bytes only for such a transaction, and waits for the rest of a reply
+// no longer than it does.
+extern double replyDeadline;
 
 extern const char InfoTimeoutVer[];
+
+// After a close (`closing`) every command returns at once, sending and showing nothing.
 
 // The factory-default parameter set and teach table: command 1, rows 0 to 30, command 6.
 void SendPara();

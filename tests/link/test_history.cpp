@@ -1,6 +1,7 @@
 // The address history file on its own, where the panel cannot take it: record bytes at the
 // limits, damaged, huge and random files, and a write that fails halfway.
 #include "link/history.h"
+#include "tests/support/support.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,10 +81,9 @@ class HistoryTest : public QObject {
         const QByteArray longest(kHistoryMaxLength, 'h');
         IpHistory h = historyOf({"a", longest.constData(), "b"});
         std::memset(h.entries[0], 'x', kHistoryTextBytes); // no NUL: left out, never cut
-        writeFile(path_ + ".tmp", QByteArray(5000, 'z'));
         QCOMPARE(WriteIpHistory(QFile::encodeName(path_).constData(), h), 0);
         QCOMPARE(readFile(path_), longest + QByteArray("\0\n", 2) + record("b"));
-        QVERIFY(!QFile::exists(path_ + ".tmp"));
+        QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), QStringList{"IPComboBoxQuorvatv60.ipa"});
         QCOMPARE(load(readFile(path_)), (QList<QByteArray>{longest, "b"}));
     }
 
@@ -149,18 +147,16 @@ class HistoryTest : public QObject {
 
         // The disk fills up halfway through: the write itself fails.
         writeFile(path_, old);
-        struct rlimit saved {};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = saved;
-        small.rlim_cur = 150;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const int status = WriteIpHistory(path.constData(), next);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        int status = 0;
+        {
+            const qvtest::FileSizeLimit full(150);
+            status = WriteIpHistory(path.constData(), next);
+        }
         QVERIFY(status < 0);
         QCOMPARE(readFile(path_), old);
-        QVERIFY(!QFile::exists(path_ + ".tmp"));
+        QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), QStringList{"IPComboBoxQuorvatv60.ipa"});
+        // No path, no file: nothing is written anywhere.
+        QVERIFY(WriteIpHistory("", next) < 0);
 
         // A folder the program may not write to, where permissions count.
         if (geteuid() != 0) {

@@ -46,6 +46,11 @@ bool writes(int flags) {
     return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
 }
 
+// An unnamed file made in a folder (O_TMPFILE) gets a name only through a later link.
+const char *kindOf(int flags) {
+    return (flags & O_TMPFILE) == O_TMPFILE ? "tmpfile" : "open";
+}
+
 template <typename F> F next(const char *name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
@@ -65,7 +70,7 @@ extern "C" {
         }                                                                                          \
         const int fd = next<int (*)(const char *, int, ...)>(#name)(path, flags, mode);            \
         if (fd >= 0 && writes(flags))                                                              \
-            record("open", AT_FDCWD, path);                                                        \
+            record(kindOf(flags), AT_FDCWD, path);                                                 \
         return fd;                                                                                 \
     }
 QV_OPEN(open)
@@ -83,7 +88,7 @@ QV_OPEN(open64)
         const int fd =                                                                             \
             next<int (*)(int, const char *, int, ...)>(#name)(dirfd, path, flags, mode);           \
         if (fd >= 0 && writes(flags))                                                              \
-            record("open", dirfd, path);                                                           \
+            record(kindOf(flags), dirfd, path);                                                    \
         return fd;                                                                                 \
     }
 QV_OPENAT(openat)
@@ -157,6 +162,13 @@ int renameat2(int fromfd, const char *from, int tofd, const char *to, unsigned f
         fromfd, from, tofd, to, flags);
     if (r == 0)
         record("rename", tofd, to);
+    return r;
+}
+int linkat(int fromfd, const char *from, int tofd, const char *to, int flags) {
+    const int r = next<int (*)(int, const char *, int, const char *, int)>("linkat")(
+        fromfd, from, tofd, to, flags);
+    if (r == 0)
+        record("link", tofd, to);
     return r;
 }
 int mkdir(const char *path, mode_t mode) {

@@ -3,8 +3,8 @@
 #include "app/callbacks.h"
 #include "app/state.h"
 #include "platform/testing.h"
-#include "protocol/codec.h"
 #include "platform/utility.h"
+#include "protocol/codec.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace qvtest {
@@ -185,6 +187,24 @@ void StderrCapture::restore() {
     dup2(saved_, 2);
     close(saved_);
     saved_ = -1;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    struct rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    saved_ = limit.rlim_cur;
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process
+    limit.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qFatal("cannot limit the file size");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = saved_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, savedHandler_);
 }
 
 bool grabPanel(int panelHandle, const QString &file) {

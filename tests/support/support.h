@@ -97,6 +97,20 @@ class StderrCapture {
     int saved_ = -1;
 };
 
+// While one of these lives, no file of this process may grow beyond `bytes`: a disk that
+// fills up halfway through a write, which even root meets.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+  private:
+    unsigned long saved_;
+    void (*savedHandler_)(int);
+};
+
 // Renders a panel to a PNG file (for looking at, and for the README).
 bool grabPanel(int panel, const QString &file);
 
