@@ -118,6 +118,10 @@ void InitVars() {
 }
 
 void SetButtonsDimmed(int dimmed) {
+    // Clicks that queued up while the program was blocked were made on dimmed buttons: they
+    // meet them dimmed still, and are dropped, before the outermost action gives them back.
+    if (!dimmed && busy == 1)
+        ProcessSystemEvents();
     busy = dimmed ? busy + 1 : std::max(0, busy - 1);
     const int dim = busy > 0 ? 1 : 0;
     for (int control : {P_BUTTONGETCF, P_BUTTONSENDCF, P_BUTTONGO, P_BUTTONSENDPOWER,
