@@ -15,7 +15,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -163,6 +165,50 @@ class StartupTest : public QObject {
         QCOMPARE(rt::RunUserInterface(), 0);
         QCOMPARE(poll, u16(0));
         QVERIFY(rt::testing::PanelWidget(panel)->isVisible());
+    }
+
+    // The serial link check pumps no events for its 2 s. What start-up has shown by then is on
+    // the screen all that time: the panel with its banner, the command buttons dimmed, and why
+    // the port did not open, which the check's "TIMEOUT" replaces only when it ends.
+    void startUpIsOnScreenWhileTheSerialCheckWaits() {
+        qvtest::ScratchProject project;
+        qvtest::loadPanels();
+        qputenv("QUORVAT_COM7", "/dev/quorvat-no-such-port");
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, 7);
+        QWidget *window = rt::testing::PanelWidget(panel);
+        QImage screen;
+        rt::testing::SetDrawHook([&] {
+            if (screen.isNull()) // what the window system shows as the wait begins
+                screen = window->screen()->grabWindow(window->winId()).toImage();
+        });
+        InitVars();
+        rt::testing::SetDrawHook({});
+        QVERIFY(!screen.isNull());
+        QCOMPARE(QByteArray(szStatus), QByteArray("No serial port found"));
+        const auto statusOn = [&](const QImage &image) {
+            const QRect r = qvtest::widget(panel, P_DISPSTATUS)->geometry();
+            return image.copy(r).convertToFormat(QImage::Format_RGB32);
+        };
+        // Against the panel drawn now, after the check: "TIMEOUT"; and showing the reason.
+        const auto drawnWith = [&](const char *text) {
+            rt::SetCtrlVal(panel, P_DISPSTATUS, text);
+            rt::testing::FlushDisplays();
+            return window->grab().toImage();
+        };
+        QVERIFY(statusOn(screen) != statusOn(drawnWith("TIMEOUT")));
+        SetButtonsDimmed(1); // as during the check
+        const QImage during = drawnWith("No serial port found");
+        SetButtonsDimmed(0);
+        QCOMPARE(statusOn(screen), statusOn(during));
+        const QRect commands = qvtest::widget(panel, P_BUTTONSENDPOWER)
+                                   ->geometry()
+                                   .united(qvtest::widget(panel, P_BUTTONFINISHCALIB)->geometry());
+        QCOMPARE(screen.copy(commands).convertToFormat(QImage::Format_RGB32),
+                 during.copy(commands).convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(screen.pixelColor(4, 4), QColor(0x00, 0x80, 0xFF)); // the banner
+        qunsetenv("QUORVAT_COM7");
+        qvtest::loadPanels();
     }
 
     void damagedResourceEndsStartUpWithMinusOne() {
