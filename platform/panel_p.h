@@ -101,6 +101,7 @@ class Panel {
     QTimer refreshTimer;
     QElapsedTimer sinceRefresh;
     bool awaitingExpose = false; // shown, and not yet seen on screen since
+    int fieldBeforeList = 0;     // the string control that gave the focus to a pop-up ring
 
     Control *find(int id) {
         auto it = controls.find(id);

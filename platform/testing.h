@@ -17,5 +17,8 @@ void ResetPump();
 // Runs `hook` at the end of every ProcessDrawEvents, when the screen shows what the program set
 // before a wait that pumps no events. An empty hook removes it.
 void SetDrawHook(std::function<void()> hook);
+// Whether QuitUserInterface was called while no event loop ran (RunUserInterface would return
+// at once); forgets it.
+bool TakeQuitRequest();
 
 } // namespace qv::rt::testing

@@ -385,16 +385,24 @@ bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
     case QEvent::FocusOut: {
         // A string control commits when the operator leaves it after a change, as a numeric
         // one does: an address typed and then tried is an address entered. A pop-up window or
-        // another panel taking the focus is no leaving, nor is the list beside a field.
+        // another panel taking the focus is no leaving. Nor is a pop-up ring, the list beside
+        // a field: the field commits when the focus leaves that list for a third control.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (!c->isString() || !c->edited || reason == Qt::PopupFocusReason ||
-            reason == Qt::ActiveWindowFocusReason)
+        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
             return false;
-        const Control *to = controlOfWidget(*c->panel, QApplication::focusWidget());
-        if (to && to->isPopupRing())
+        Panel &p = *c->panel;
+        const Control *to = controlOfWidget(p, QApplication::focusWidget());
+        Control *field = c->isString() ? c : c->isPopupRing() ? p.find(p.fieldBeforeList) : nullptr;
+        if (c->isPopupRing())
+            p.fieldBeforeList = 0;
+        if (!field || !field->edited || to == field)
             return false;
-        c->edited = false;
-        postControlEvent(handle_, id, EVENT_COMMIT);
+        if (c->isString() && to && to->isPopupRing()) {
+            p.fieldBeforeList = c->id;
+            return false;
+        }
+        field->edited = false;
+        postControlEvent(handle_, field->id, EVENT_COMMIT);
         return false;
     }
     default:
@@ -2088,6 +2096,12 @@ void ResetPump() {
 
 void SetDrawHook(std::function<void()> hook) {
     detail::rt().drawHook = std::move(hook);
+}
+
+bool TakeQuitRequest() {
+    const bool pending = detail::rt().quitPending;
+    detail::rt().quitPending = false;
+    return pending;
 }
 
 } // namespace qv::rt::testing

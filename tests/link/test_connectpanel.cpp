@@ -244,6 +244,24 @@ class ConnectPanelTest : public QObject {
         QCOMPARE(text(interfacepanel, INTERFACEP_STRINGIPADRESS), QByteArray("10.0.0.2"));
         QCOMPARE(readFile(historyPath()), records({"10.0.0.2", "10.0.0.3", "10.0.0.1"}));
 
+        // Typed without Enter, a look at the list, then TRY TO CONNECT: the address is
+        // committed when the focus leaves field and list, not before.
+        QWidget *field = widgetOf(INTERFACEP_STRINGIPADRESS);
+        field->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(field->window()));
+        rt::SetActiveCtrl(interfacepanel, INTERFACEP_STRINGIPADRESS);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
+        QTest::keyClicks(field, "localhost");
+        QTest::keyClick(field, Qt::Key_Down);
+        QVERIFY(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        qvtest::pump(50);
+        QCOMPARE(listed().value(0), QByteArray("10.0.0.2"));
+        QVERIFY(tryToConnect());
+        QCOMPARE(readFile(historyPath()),
+                 records({"localhost", "10.0.0.2", "10.0.0.3", "10.0.0.1"}));
+
         // Eleven new addresses: the oldest go, ten records stay.
         QList<QByteArray> newest;
         for (int i = 101; i <= 111; ++i) {

@@ -184,6 +184,28 @@ class LinkTest : public QObject {
         expectVersionShown();
     }
 
+    // Bytes that no TCP transaction awaits are read and dropped, also while a serial
+    // transaction left its count of missing bytes above 0: they never become the start of a
+    // later TCP reply.
+    void strayTcpBytesNeverReachALaterReply() {
+        useTcp();
+        TryToConnect();
+        useSerial(sim_->ptyPath());
+        TryToConnect(); // the TCP conversation stays open, and its callback live
+        sim_->addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf).onlyNth(1));
+        qvtest::PopupRecorder popups;
+        GetCF(); // fails: all 6 still missing, none in the serial queue
+        QCOMPARE(bytesToRead, 6);
+        sim_->sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
+        qvtest::pump(100);
+        comprotocol = 1; // the selector changed, no reconnect
+        sim_->setFactors({1001, 1002, 1003});
+        GetCF();
+        QCOMPARE(popups.count(), std::size_t(1));
+        QCOMPARE(cfrot, u16(1001));
+        QCOMPARE(cfblau, u16(1003));
+    }
+
     void serverDisconnectIsReported() {
         useTcp();
         TryToConnect();
