@@ -99,6 +99,7 @@ std::string accessGroupOf(const std::string &device) {
 }
 #endif
 
+#ifndef Q_OS_WIN
 const SerialPortEntry *findDevice(const std::vector<SerialPortEntry> &ports,
                                   const std::string &device) {
     for (const SerialPortEntry &p : ports)
@@ -106,6 +107,7 @@ const SerialPortEntry *findDevice(const std::vector<SerialPortEntry> &ports,
             return &p;
     return nullptr;
 }
+#endif
 
 } // namespace
 
