@@ -460,74 +460,61 @@ class ConnectPanelTest : public QObject {
     // permission rows are fed, as are the texts a system reports.
     void deviceLineText_data() {
         QTest::addColumn<int>("number");
-        QTest::addColumn<QByteArray>("device"); // empty: no port has the number
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<QByteArray>("description");
-        QTest::addColumn<QByteArray>("maker");
-        QTest::addColumn<QByteArray>("state"); // present, missing, forbidden[:group]
+        QTest::addColumn<QByteArray>("port"); // "[VARIABLE=]device|description|maker"
+        QTest::addColumn<QByteArray>("state");
         QTest::addColumn<int>("openStatus");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray usb = "/dev/ttyUSB0", cable = "USB serial cable", maker = "Maker Ltd";
-        const QByteArray named = usb + ": " + cable + " (" + maker + ")";
+        const QByteArray present = "present", missing = "missing";
+        const QByteArray forbidden = "forbidden:dialout", noGroup = "forbidden:";
+        const QByteArray usb = "/dev/ttyUSB0|USB serial cable|Maker Ltd";
+        const QByteArray named = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
+        const QByteArray join = named + "\nNo permission: join group dialout, then log in again";
+        const int cannotOpen = rt::kRS232CannotOpenPort, notFound = rt::kRS232NoSerialPortFound;
         // clang-format off
-        QTest::addRow("as the system names it")
-            << 1 << usb << QByteArray() << cable << maker << QByteArray("present") << 0 << named;
-        QTest::addRow("nothing said of it") << 1 << QByteArray("/dev/ttyS0") << QByteArray()
-            << QByteArray() << QByteArray() << QByteArray("present") << 0
+        QTest::addRow("as the system names it") << 1 << usb << present << 0 << named;
+        QTest::addRow("nothing said of it") << 1 << QByteArray("/dev/ttyS0||") << present << 0
             << QByteArray("/dev/ttyS0");
-        QTest::addRow("a maker only") << 2 << QByteArray("/dev/ttyACM0") << QByteArray()
-            << QByteArray() << maker << QByteArray("present") << 0
-            << QByteArray("/dev/ttyACM0: (Maker Ltd)");
-        QTest::addRow("named by the environment") << 4 << QByteArray("/dev/pts/3")
-            << QByteArray("QUORVAT_COM4") << QByteArray() << QByteArray()
-            << QByteArray("present") << 0 << QByteArray("QUORVAT_COM4=/dev/pts/3");
-        QTest::addRow("the environment names no device") << 4 << QByteArray("/dev/none")
-            << QByteArray("QUORVAT_COM4") << QByteArray() << QByteArray()
-            << QByteArray("missing") << rt::kRS232NoSerialPortFound
+        QTest::addRow("a maker only") << 2 << QByteArray("/dev/ttyACM0||Maker Ltd") << present
+            << 0 << QByteArray("/dev/ttyACM0: (Maker Ltd)");
+        QTest::addRow("named by the environment") << 4 << QByteArray("QUORVAT_COM4=/dev/pts/3||")
+            << present << 0 << QByteArray("QUORVAT_COM4=/dev/pts/3");
+        QTest::addRow("the environment names no device")
+            << 4 << QByteArray("QUORVAT_COM4=/dev/none||") << missing << notFound
             << QByteArray("QUORVAT_COM4=/dev/none: no such device");
-        QTest::addRow("no port has the number") << 5 << QByteArray() << QByteArray()
-            << QByteArray() << QByteArray() << QByteArray("missing")
-            << rt::kRS232NoSerialPortFound << QByteArray("no port 5: 2 found");
-        QTest::addRow("no permission, before a try") << 1 << usb << QByteArray() << cable
-            << maker << QByteArray("forbidden:dialout") << 0
-            << named + "\nNo permission: join group dialout, then log in again";
-        QTest::addRow("no permission, the open failed") << 1 << usb << QByteArray() << cable
-            << maker << QByteArray("forbidden:dialout") << rt::kRS232CannotOpenPort
-            << named + "\nNo permission: join group dialout, then log in again";
-        QTest::addRow("no permission, no group to join") << 1 << usb << QByteArray() << cable
-            << maker << QByteArray("forbidden") << rt::kRS232CannotOpenPort
+        QTest::addRow("no port has the number") << 5 << QByteArray("||") << missing << notFound
+            << QByteArray("no port 5: 2 found");
+        QTest::addRow("no permission, before a try") << 1 << usb << forbidden << 0 << join;
+        QTest::addRow("no permission, the open failed") << 1 << usb << forbidden << cannotOpen
+            << join;
+        QTest::addRow("no permission, no group to join") << 1 << usb << noGroup << cannotOpen
             << named + "\nNo permission: ask for read and write access to it";
-        QTest::addRow("in use by another program") << 1 << usb << QByteArray() << cable
-            << maker << QByteArray("present") << rt::kRS232CannotOpenPort
+        QTest::addRow("in use by another program") << 1 << usb << present << cannotOpen
             << named + "\nIn use by another program";
-        QTest::addRow("other failures add nothing") << 1 << usb << QByteArray() << cable
-            << maker << QByteArray("present") << rt::kRS232UnknownIOError << named;
-        QTest::addRow("control characters from the system") << 1 << usb << QByteArray()
-            << QByteArray("two\nlines\tand\x7f") << maker << QByteArray("present") << 0
-            << usb + ": two lines and  (" + maker + ")";
+        QTest::addRow("other failures add nothing") << 1 << usb << present
+            << rt::kRS232UnknownIOError << named;
+        QTest::addRow("control characters from the system")
+            << 1 << QByteArray("/dev/ttyUSB0|two\nlines\tand\x7f|Maker Ltd") << present << 0
+            << QByteArray("/dev/ttyUSB0: two lines and  (Maker Ltd)");
         // clang-format on
     }
 
     void deviceLineText() {
         QFETCH(int, number);
-        QFETCH(QByteArray, device);
-        QFETCH(QByteArray, variable);
-        QFETCH(QByteArray, description);
-        QFETCH(QByteArray, maker);
+        QFETCH(QByteArray, port);
         QFETCH(QByteArray, state);
         QFETCH(int, openStatus);
         QFETCH(QByteArray, expected);
+        const QList<QByteArray> said = port.split('|');
+        const QList<QByteArray> named = said[0].split('=');
         rt::ComPortInfo info;
-        info.device = device.toStdString();
-        info.variable = variable.toStdString();
-        info.description = description.toStdString();
-        info.manufacturer = maker.toStdString();
+        info.variable = named.size() > 1 ? named[0].toStdString() : std::string();
+        info.device = named.last().toStdString();
+        info.description = said[1].toStdString();
+        info.manufacturer = said[2].toStdString();
         info.portsFound = 2;
         info.present = state != "missing";
-        info.mayOpen = !state.startsWith("forbidden");
-        info.accessGroup = state.mid(state.indexOf(':') + 1).toStdString();
-        if (!state.contains(':'))
-            info.accessGroup.clear();
+        info.mayOpen = !state.startsWith("forbidden:");
+        info.accessGroup = info.mayOpen ? std::string() : state.mid(10).toStdString();
         char line[320];
         ComPortLine(line, number, info, openStatus);
         QCOMPARE(QByteArray(line), expected);
