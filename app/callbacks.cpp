@@ -39,6 +39,7 @@ void InstallCallbackTable() {
         {"CBF_EditSelectComPort", {CBF_EditSelectComPort, nullptr}},
         {"CBF_StringPortNumber", {CBF_StringPortNumber, nullptr}},
         {"CBF_StringIpAdress", {CBF_StringIpAdress, nullptr}},
+        {"CBF_ComPortDevice", {CBF_ComPortDevice, nullptr}},
     };
     rt::SetCallbackResolver([](const std::string &name) {
         const auto it = table.find(name);

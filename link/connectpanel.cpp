@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "combobox/combobox.h"
+#include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
 #include "platform/userint.h"
@@ -26,6 +27,7 @@ const char InfoStringPortNumber[] = " Select a port number.";
 const char InfoButtonTryToConnect[] = " Try to connect sensor.";
 const char InfoButtonAccept[] = " Accept settings and return to main panel.";
 const char InfoButtonDiscard[] = " Return to main panel with old settings.";
+const char InfoComPortDevice[] = " Displays the serial device of the selected COM-PORT.";
 
 namespace {
 int helpOnly(int event, const char *text) {
@@ -129,6 +131,9 @@ void InitConnectPanel() {
         return;
     const int tcp = comprotocol == 1;
     showControl(INTERFACEP_EDITSELECTCOMPORT, !tcp);
+    showControl(INTERFACEP_COMPORTDEVICE, !tcp);
+    if (!tcp)
+        ShowComPortDevice();
     // The field itself too, in case it never became a combo box.
     showControl(INTERFACEP_STRINGIPADRESS, tcp);
     Combo_SetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, COMBO_ATTR_VISIBLE, tcp);
@@ -143,6 +148,7 @@ int CBF_ButtonConnect(int, int, int event, void *, int, int) {
         GetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, ipBufOld);
         GetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, portNumStrOld);
         dimAccept();
+        ShowComPortDevice(); // an adapter may have come or gone since
         DisplayPanel(interfacepanel);
     }
     return helpOnly(event, InfoButtonConnect);
@@ -189,8 +195,10 @@ int CBF_EditCommunicationProtocol(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSelectComPort(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
+    if (event == EVENT_COMMIT) {
         dimAccept();
+        ShowComPortDevice();
+    }
     return helpOnly(event, InfoEditConnect);
 }
 
@@ -207,6 +215,10 @@ int CBF_StringIpAdress(int, int, int event, void *, int, int) {
         rememberAddress();
     }
     return helpOnly(event, InfoStringIpAdress);
+}
+
+int CBF_ComPortDevice(int, int, int event, void *, int, int) {
+    return helpOnly(event, InfoComPortDevice);
 }
 
 int CBF_INTERFACEP(int panelHandle, int event, void *, int, int) {

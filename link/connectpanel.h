@@ -14,6 +14,7 @@ constexpr int INTERFACEP_EDITSELECTCOMPORT = 6;
 constexpr int INTERFACEP_STATUS = 7;
 constexpr int INTERFACEP_STRINGPORTNUMBER = 8;
 constexpr int INTERFACEP_STRINGIPADRESS = 9;
+constexpr int INTERFACEP_COMPORTDEVICE = 11; // the device the COM port number means
 
 // Settings as they were when the panel was opened; the discard button puts them back.
 extern std::uint16_t comprotocolold, comportold;
@@ -28,12 +29,13 @@ extern const char InfoStringPortNumber[];
 extern const char InfoButtonTryToConnect[];
 extern const char InfoButtonAccept[];
 extern const char InfoButtonDiscard[];
+extern const char InfoComPortDevice[];
 
 // Start-up: the address field becomes a combo box with a light-grey frame, its list filled
 // from the history file ipComboBoxFileName.
 void InitIpAdressComboBox();
-// Shows the controls of the selected link: the COM port for RS-232, the address and TCP port
-// for TCP/IP.
+// Shows the controls of the selected link: the COM port and its device for RS-232, the address
+// and TCP port for TCP/IP.
 void InitConnectPanel();
 // A link check succeeded: the settings may be accepted, as soon as no action runs.
 void AllowAccept();
@@ -57,6 +59,8 @@ int CBF_StringPortNumber(int panelHandle, int control, int event, void *callback
                          int eventData1, int eventData2);
 int CBF_StringIpAdress(int panelHandle, int control, int event, void *callbackData, int eventData1,
                        int eventData2);
+int CBF_ComPortDevice(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                      int eventData2);
 int CBF_INTERFACEP(int panelHandle, int event, void *callbackData, int eventData1, int eventData2);
 
 } // namespace qv

@@ -2,6 +2,7 @@
 
 #include "app/controls.h"
 #include "app/state.h"
+#include "link/comportline.h"
 #include "link/connectpanel.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
@@ -130,6 +131,7 @@ void InitRS232() {
     poll = 0;
     CloseCom(comport);
     ret = static_cast<std::int16_t>(OpenComConfig(comport, "", 19200, 0, 8, 1, 1024, 1024));
+    ShowComPortDevice(ret);
     if (ret < 0) {
         CopyText(szStatus, SerialErrorText(ret));
         SetCtrlVal(panel, P_DISPSTATUS, szStatus);

@@ -1,6 +1,7 @@
 #include "platform/rs232.h"
 
 #include "platform/deadline_p.h"
+#include "platform/serialports.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -13,7 +14,6 @@
 #include <climits>
 #include <cmath>
 #include <memory>
-#include <string>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -30,7 +30,7 @@ namespace {
 using detail::Clock;
 using detail::msLeft;
 
-constexpr int kMaxPort = 255;
+constexpr int kMaxPort = kMaxComPort;
 // Calls of GetInQLen closer together than this are taken for a polling loop.
 constexpr auto kPollingGap = std::chrono::milliseconds(10);
 // A port that is not open, or whose line failed, cannot answer otherwise: a loop polling it
@@ -107,15 +107,7 @@ int failureStatus(QSerialPort &serial, int fallback) {
 QString deviceFor(int port, const char *deviceName) {
     if (deviceName && *deviceName)
         return QString::fromLocal8Bit(deviceName);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    const std::string variable = "QUORVAT_COM" + std::to_string(port);
-    const QByteArray named = qgetenv(variable.c_str());
-    if (!named.isEmpty())
-        return QString::fromLocal8Bit(named);
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    return QString::fromLocal8Bit(ComPortDevice(port).c_str());
 }
 
 // The open port `port`, or null with *status set to -2 or -3.
@@ -171,7 +163,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
         return kRS232InvalidPort;
     const QString device = deviceFor(port, deviceName);
     if (device.isEmpty())
-        return kRS232InvalidPort;
+        return kRS232NoSerialPortFound; // no port has the number on this PC
     static constexpr QSerialPort::Parity parities[] = {
         QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
         QSerialPort::MarkParity, QSerialPort::SpaceParity};

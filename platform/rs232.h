@@ -7,11 +7,11 @@ namespace qv::rt {
 
 // ---- Status codes. 0 or positive is success. ----
 constexpr int kRS232UnknownSystemError = -1;
-constexpr int kRS232InvalidPort = -2;       // outside 1..255, or no device name can be formed
+constexpr int kRS232InvalidPort = -2;       // outside 1..255
 constexpr int kRS232PortNotOpen = -3;       // the call needs an open port
 constexpr int kRS232UnknownIOError = -4;    // the line failed (device removed or hung up, ...)
 constexpr int kRS232InternalError = -5;     // unsupported setting or invalid argument
-constexpr int kRS232NoSerialPortFound = -6; // the device does not exist
+constexpr int kRS232NoSerialPortFound = -6; // no such device, or no port has the number
 constexpr int kRS232CannotOpenPort = -7;    // permission denied, or the port is in use
 constexpr int kRS232TimeOut = -99;
 
@@ -42,7 +42,8 @@ constexpr double kRS232DefaultTimeout = 10.0;
 
 // Opens port `port` (1..255) on `deviceName`, or on the port's standard device when the name is
 // null or empty: "COMn" on Windows; elsewhere the device named by the environment variable
-// QUORVAT_COM<n> when it is set (a USB adapter such as /dev/ttyUSB0), else /dev/ttyS<n-1>.
+// QUORVAT_COM<n> when it is set, else the port numbered n among those present (on-board ports
+// with a UART, then ttyACM*, then ttyUSB*; see NumberSerialPorts in platform/serialports.h).
 // parity 0..4 (above), dataBits 5..8, stopBits 1 or 2. The input queue holds at most
 // inputQueueSize bytes; what the queue cannot take waits in the driver. The output queue size is
 // accepted for compatibility: writes go straight to the driver. Opening an open port closes it

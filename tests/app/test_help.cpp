@@ -60,6 +60,7 @@ const Help kHelp[] = {
     {false, INTERFACEP_BUTTONTRYTOCONNECT, " Try to connect sensor."},
     {false, INTERFACEP_BUTTONACCEPT, " Accept settings and return to main panel."},
     {false, INTERFACEP_BUTTONDISCARD, " Return to main panel with old settings."},
+    {false, INTERFACEP_COMPORTDEVICE, " Displays the serial device of the selected COM-PORT."},
 };
 } // namespace
 
@@ -71,6 +72,8 @@ class HelpTest : public QObject {
         rt::DisplayPanel(interfacepanel);
         // The accept button starts dimmed, and a dimmed control takes no clicks.
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 0);
+        // Shown with RS-232 only; the panel starts with TCP/IP.
+        rt::SetCtrlAttribute(interfacepanel, INTERFACEP_COMPORTDEVICE, rt::ATTR_VISIBLE, 1);
     }
 
     void rightClickShowsTheHelpTextVerbatim() {

@@ -76,6 +76,7 @@ const Expected kConnection[] = {
     {INTERFACEP_STRINGPORTNUMBER, "INTERFACEP_STRINGPORTNUMBER", "string", "CBF_StringPortNumber"},
     {INTERFACEP_STRINGIPADRESS, "INTERFACEP_STRINGIPADRESS", "string", "CBF_StringIpAdress"},
     {INTERFACEP_BUTTONDISCARD, "INTERFACEP_BUTTONDISCARD", "command_button", "CBF_ButtonDiscard"},
+    {INTERFACEP_COMPORTDEVICE, "INTERFACEP_COMPORTDEVICE", "text_indicator", "CBF_ComPortDevice"},
 };
 
 QJsonObject panelObject(int resource) {

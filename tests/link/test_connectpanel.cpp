@@ -6,10 +6,12 @@
 
 #include "app/controls.h"
 #include "app/state.h"
+#include "link/comportline.h"
 #include "link/connectpanel.h"
 #include "link/history.h"
 #include "link/link.h"
 #include "platform/rs232.h"
+#include "platform/serialports.h"
 #include "platform/tcp.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
@@ -406,6 +408,7 @@ class ConnectPanelTest : public QObject {
         openPanel();
         const auto expectLayout = [this](bool tcp) {
             QCOMPARE(shown(INTERFACEP_EDITSELECTCOMPORT), !tcp);
+            QCOMPARE(shown(INTERFACEP_COMPORTDEVICE), !tcp);
             QCOMPARE(shown(INTERFACEP_STRINGIPADRESS), tcp);
             QCOMPARE(shown(combo()->ringCtrl), tcp);
             QCOMPARE(shown(combo()->frameCtrl), tcp);
@@ -471,6 +474,116 @@ class ConnectPanelTest : public QObject {
         // Hidden now, but laid out for TCP/IP again.
         QCOMPARE(attr(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_VISIBLE), 1);
         QCOMPARE(attr(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE), 0);
+    }
+
+    // The device line for each state a port can be in. Root may use every device, so the
+    // permission rows are fed, as are the texts a system reports.
+    void deviceLineText_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QByteArray>("port"); // "[VARIABLE=]device|description|maker"
+        QTest::addColumn<QByteArray>("state");
+        QTest::addColumn<int>("openStatus");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray present = "present", missing = "missing";
+        const QByteArray forbidden = "forbidden:dialout", noGroup = "forbidden:";
+        const QByteArray usb = "/dev/ttyUSB0|USB serial cable|Maker Ltd";
+        const QByteArray named = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
+        const QByteArray join = named + "\nNo permission: join group dialout, then log in again";
+        const int cannotOpen = rt::kRS232CannotOpenPort, notFound = rt::kRS232NoSerialPortFound;
+        // clang-format off
+        QTest::addRow("as the system names it") << 1 << usb << present << 0 << named;
+        QTest::addRow("nothing said of it") << 1 << QByteArray("/dev/ttyS0||") << present << 0
+            << QByteArray("/dev/ttyS0");
+        QTest::addRow("a maker only") << 2 << QByteArray("/dev/ttyACM0||Maker Ltd") << present
+            << 0 << QByteArray("/dev/ttyACM0: (Maker Ltd)");
+        QTest::addRow("named by the environment") << 4 << QByteArray("QUORVAT_COM4=/dev/pts/3||")
+            << present << 0 << QByteArray("QUORVAT_COM4=/dev/pts/3");
+        QTest::addRow("the environment names no device")
+            << 4 << QByteArray("QUORVAT_COM4=/dev/none||") << missing << notFound
+            << QByteArray("QUORVAT_COM4=/dev/none: no such device");
+        QTest::addRow("no port has the number") << 5 << QByteArray("||") << missing << notFound
+            << QByteArray("no port 5: 2 found");
+        QTest::addRow("no permission, before a try") << 1 << usb << forbidden << 0 << join;
+        QTest::addRow("no permission, the open failed") << 1 << usb << forbidden << cannotOpen
+            << join;
+        QTest::addRow("no permission, no group to join") << 1 << usb << noGroup << cannotOpen
+            << named + "\nNo permission: ask for read and write access to it";
+        QTest::addRow("in use by another program") << 1 << usb << present << cannotOpen
+            << named + "\nIn use by another program";
+        QTest::addRow("other failures add nothing") << 1 << usb << present
+            << rt::kRS232UnknownIOError << named;
+        QTest::addRow("control characters from the system")
+            << 1 << QByteArray("/dev/ttyUSB0|two\nlines\tand\x7f|Maker Ltd") << present << 0
+            << QByteArray("/dev/ttyUSB0: two lines and  (Maker Ltd)");
+        // clang-format on
+    }
+
+    void deviceLineText() {
+        QFETCH(int, number);
+        QFETCH(QByteArray, port);
+        QFETCH(QByteArray, state);
+        QFETCH(int, openStatus);
+        QFETCH(QByteArray, expected);
+        const QList<QByteArray> said = port.split('|');
+        const QList<QByteArray> named = said[0].split('=');
+        rt::ComPortInfo info;
+        info.variable = named.size() > 1 ? named[0].toStdString() : std::string();
+        info.device = named.last().toStdString();
+        info.description = said[1].toStdString();
+        info.manufacturer = said[2].toStdString();
+        info.portsFound = 2;
+        info.present = state != "missing";
+        info.mayOpen = !state.startsWith("forbidden:");
+        info.accessGroup = info.mayOpen ? std::string() : state.mid(10).toStdString();
+        char line[320];
+        ComPortLine(line, number, info, openStatus);
+        QCOMPARE(QByteArray(line), expected);
+        char small[12];
+        ComPortLine(small, number, info, openStatus); // cut, never overrun
+        QCOMPARE(QByteArray(small), expected.left(sizeof small - 1));
+    }
+
+    // The line on the panel follows the number, is read again when the panel opens, and after
+    // a try that found the line taken says so; the status texts stay the documented ones.
+    void theDeviceLineOnThePanel() {
+        startUp(nullptr, Link::Serial);
+        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
+        const QByteArray rigLine = "QUORVAT_COM4=" + pty;
+        const auto line = [] { return text(interfacepanel, INTERFACEP_COMPORTDEVICE); };
+        QCOMPARE(line(), rigLine); // written at start-up, before the panel was ever open
+        openPanel();
+        QVERIFY(shown(INTERFACEP_COMPORTDEVICE));
+
+        // A number no port has; then one whose device appears while the panel is open.
+        ::unsetenv("QUORVAT_COM97");
+        typeAndEnter(INTERFACEP_EDITSELECTCOMPORT, "98");
+        QVERIFY(qvtest::waitFor([&] { return line().startsWith("no port 98: "); }));
+        QVERIFY(line().endsWith(" found"));
+        qputenv("QUORVAT_COM97", pty);
+        QTest::keyClick(widgetOf(INTERFACEP_EDITSELECTCOMPORT), Qt::Key_Down);
+        QVERIFY(qvtest::waitFor([&] { return line() == "QUORVAT_COM97=" + pty; }));
+
+        // Gone while the panel was closed: opening it reads the ports again.
+        rt::testing::PanelWidget(interfacepanel)->close();
+        QVERIFY(
+            qvtest::waitFor([] { return !rt::testing::PanelWidget(interfacepanel)->isVisible(); }));
+        ::unsetenv("QUORVAT_COM97");
+        openPanel();
+        QVERIFY(line().startsWith("no port 97: "));
+
+        // Another holder of the line: "Cannot open port" as ever, and the line says why.
+        typeAndEnter(INTERFACEP_EDITSELECTCOMPORT, "4");
+        QVERIFY(qvtest::waitFor([&] { return line() == rigLine; }));
+        rt::CloseCom(comport);
+        QCOMPARE(rt::OpenComConfig(9, pty.constData(), 19200, 0, 8, 1, 512, 512), 0);
+        QVERIFY(!tryToConnect());
+        QCOMPARE(QByteArray(szStatus), QByteArray("Cannot open port"));
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        QVERIFY(qvtest::grabPanel(interfacepanel, QCoreApplication::applicationDirPath() +
+                                                      "/connectpanel_device.png"));
+        rt::CloseCom(9);
+        QVERIFY(tryToConnect());
+        QCOMPARE(line(), rigLine);
     }
 };
 

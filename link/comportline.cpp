@@ -1,0 +1,83 @@
+#include "link/comportline.h"
+
+#include "app/state.h"
+#include "link/connectpanel.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace qv {
+
+using namespace rt;
+
+namespace {
+
+// A text from the system, or a path from the environment, on one line of the panel.
+void appendShown(char *line, std::size_t size, const std::string &text) {
+    std::string shown = text;
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    AppendTextBounded(line, size, shown.c_str());
+}
+
+} // namespace
+
+void ComPortLine(char *line, std::size_t size, int number, const ComPortInfo &info,
+                 int openStatus) {
+    if (size == 0)
+        return;
+    line[0] = '\0';
+    if (info.device.empty()) {
+        char none[64];
+        std::snprintf(none, sizeof none, "no port %d: %d found", number, info.portsFound);
+        CopyTextBounded(line, size, none);
+        return;
+    }
+    if (!info.variable.empty()) {
+        appendShown(line, size, info.variable);
+        AppendTextBounded(line, size, "=");
+    }
+    appendShown(line, size, info.device);
+    if (!info.present) {
+        AppendTextBounded(line, size, ": no such device");
+        return;
+    }
+    if (!info.description.empty() || !info.manufacturer.empty())
+        AppendTextBounded(line, size, ":");
+    if (!info.description.empty()) {
+        AppendTextBounded(line, size, " ");
+        appendShown(line, size, info.description);
+    }
+    if (!info.manufacturer.empty()) {
+        AppendTextBounded(line, size, " (");
+        appendShown(line, size, info.manufacturer);
+        AppendTextBounded(line, size, ")");
+    }
+    // "Cannot open port" says what failed; this says what to do about it.
+    if (!info.mayOpen && !info.accessGroup.empty()) {
+        AppendTextBounded(line, size, "\nNo permission: join group ");
+        appendShown(line, size, info.accessGroup);
+        AppendTextBounded(line, size, ", then log in again");
+    } else if (!info.mayOpen) {
+        AppendTextBounded(line, size, "\nNo permission: ask for read and write access to it");
+    } else if (openStatus == kRS232CannotOpenPort) {
+        AppendTextBounded(line, size, "\nIn use by another program");
+    }
+}
+
+void ShowComPortDevice(int openStatus) {
+    std::uint16_t number = 0;
+    GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &number);
+    ComPortInfo info;
+    GetComPortInfo(number, &info);
+    char line[320];
+    ComPortLine(line, number, info, openStatus);
+    SetCtrlVal(interfacepanel, INTERFACEP_COMPORTDEVICE, line);
+}
+
+} // namespace qv
