@@ -16,6 +16,8 @@ using namespace rt;
 std::uint16_t setvalue, maxdelta;
 std::uint16_t meanR, meanG, meanB, meanD;
 std::uint16_t cfrot, cfgruen, cfblau;
+CalcOutcome calcOutcome;
+std::uint16_t calcFactors[3];
 
 const char ConfirmCalculation[] =
     " Are you sure, that you have selected \n the right calibration parameters? ";
@@ -53,12 +55,14 @@ bool inRange(std::uint16_t f) {
 } // namespace
 
 void CalcCF() {
+    calcOutcome = CalcOutcome::None;
     poll = 0;
     if (comprotocol == 0) {
         FlushInQ(comport);
         FlushOutQ(comport);
     }
     if (!ConfirmPopup("CONFIRM CALCULATION!", ConfirmCalculation)) {
+        calcOutcome = CalcOutcome::Declined;
         MessagePopup("INFO!", kCancelNotice);
         return;
     }
@@ -74,6 +78,7 @@ void CalcCF() {
         FillTxBuf(order, 0);
         GetDataFrame();
         if (bytesToRead != 0) {
+            calcOutcome = CalcOutcome::Timeout;
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
             MessagePopup("ATTENTION!", "CALIBRATION FAILED!");
             return;
@@ -98,6 +103,7 @@ void SetCF() {
     GetCtrlVal(panel, P_EDITSETVALUE, &setvalue);
     GetCtrlVal(panel, P_EDITMAXDELTA, &maxdelta);
     if (meanD > maxdelta) {
+        calcOutcome = CalcOutcome::Spread;
         MessagePopup("ATTENTION!", MaximumDelta);
         return;
     }
@@ -105,8 +111,12 @@ void SetCF() {
         if (*mean == 0)
             *mean = 1;
     const std::uint16_t red = factor(meanR), green = factor(meanG), blue = factor(meanB);
+    calcFactors[0] = red;
+    calcFactors[1] = green;
+    calcFactors[2] = blue;
     for (std::uint16_t f : {red, green, blue})
         if (!inRange(f)) {
+            calcOutcome = CalcOutcome::Range;
             MessagePopup("ATTENTION!", CFOutOfRange);
             return;
         }
@@ -116,6 +126,7 @@ void SetCF() {
     SetCtrlVal(panel, P_EDITCFR, cfrot);
     SetCtrlVal(panel, P_EDITCFG, cfgruen);
     SetCtrlVal(panel, P_EDITCFB, cfblau);
+    calcOutcome = CalcOutcome::Passed;
     MessagePopup("CALIBRATION PASSED!", CalibrationPassed);
 }
 
