@@ -1947,9 +1947,13 @@ int SaveFilePopupText(const char *title, const char *suggested, char *path, std:
         if (!QApplication::instance())
             return kUIENotInitialized;
         QString start = QString::fromLocal8Bit(s.c_str());
-        if (!QDir::isAbsolutePath(start))
-            start = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                        .filePath(start);
+        if (!QDir::isAbsolutePath(start)) {
+            // Not every account has a documents folder; its home it has.
+            QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+            if (dir.isEmpty() || !QDir(dir).exists())
+                dir = QDir::homePath();
+            start = QDir(dir).filePath(start);
+        }
         chosen =
             QFileDialog::getSaveFileName(QApplication::activeWindow(), latin1(t.c_str()), start);
     }

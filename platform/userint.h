@@ -236,9 +236,10 @@ using PopupHandler =
 void SetPopupHandler(PopupHandler handler);
 
 // Asks for the name of a file to write, starting at `suggested` (a path, or a name in the user's
-// documents folder); an existing file is only taken after the operator agreed to replace it.
-// Returns 1 with the chosen path in `path`, 0 when the operator cancelled, kUIEValueInvalid when
-// the chosen path does not fit `size` (a cut path would name another file).
+// documents folder, or home folder when there is none); an existing file is only taken after the
+// operator agreed to replace it. Returns 1 with the chosen path in `path`, 0 when the operator
+// cancelled, kUIEValueInvalid when the chosen path does not fit `size` (a cut path would name
+// another file).
 int SaveFilePopupText(const char *title, const char *suggested, char *path, std::size_t size);
 template <std::size_t N>
 int SaveFilePopup(const char *title, const char *suggested, char (&path)[N]) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace qv {
@@ -32,6 +33,8 @@ const char kTrendCsvHeader[] = "seconds,raw_r,raw_g,raw_b,cal_r,cal_g,cal_b,delt
 
 namespace {
 
+char lastFolder[1024]; // of the last saved file, with its separator; empty before the first
+
 int helpOnly(int event, const char *text) {
     if (event == EVENT_RIGHT_CLICK)
         MessagePopup("INFO!", text);
@@ -48,7 +51,8 @@ void saveCsv() {
         MessagePopup("INFO!", " No readings are kept yet. \n Press GO first. ");
         return;
     }
-    char suggested[64];
+    // A new name each time, in the folder chosen last.
+    char name[64];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -56,7 +60,10 @@ void saveCsv() {
 #else
     localtime_r(&now, &local);
 #endif
-    std::strftime(suggested, sizeof suggested, "quorvat-trend-%Y%m%d-%H%M%S.csv", &local);
+    std::strftime(name, sizeof name, "quorvat-trend-%Y%m%d-%H%M%S.csv", &local);
+    char suggested[sizeof lastFolder + sizeof name];
+    CopyText(suggested, lastFolder);
+    AppendText(suggested, name);
     char path[1024];
     const int chosen = SaveFilePopup("SAVE CSV", suggested, path);
     if (chosen == 0)
@@ -75,8 +82,16 @@ void saveCsv() {
         MessagePopup("ATTENTION!", text);
         return;
     }
-    std::snprintf(text, sizeof text, "SAVED %zu READINGS TO %s", kept, path);
+    // The file's name: the whole path seldom fits the status line, and the folder was just
+    // chosen.
+    const char *slash = std::strrchr(path, PathSeparator()[0]);
+    std::snprintf(text, sizeof text, "SAVED %zu READINGS TO %s", kept, slash ? slash + 1 : path);
     SetCtrlVal(trendpanel, TRENDP_STATUS, text);
+    CopyText(lastFolder, path);
+    if (char *end = std::strrchr(lastFolder, PathSeparator()[0]))
+        end[1] = '\0';
+    else
+        lastFolder[0] = '\0';
 }
 
 } // namespace

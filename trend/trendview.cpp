@@ -92,6 +92,10 @@ QColor rgb(int c) {
 
 void draw();
 
+void showKept() {
+    SetCtrlVal(g_view.panel, TRENDP_KEPT, static_cast<long long>(trendreadings.size()));
+}
+
 bool build(int panel, int canvas) {
     QWidget *area = CanvasWidget(panel, canvas);
     if (!area) {
@@ -160,8 +164,15 @@ bool build(int panel, int canvas) {
     QObject::connect(v.timer, &QTimer::timeout, [] {
         View &w = g_view;
         w.due = false;
-        if (!w.following || trendpaused || !w.chart)
+        if (!w.following || !w.chart)
             return;
+        if (trendpaused) {
+            // The picture holds still; the count of readings kept goes on.
+            w.lastStart = Timer();
+            w.drawSeconds = w.chart->paintSeconds = 0;
+            showKept();
+            return;
+        }
         // By now the last picture has been painted too: its whole cost decides whether this
         // one may come yet.
         const double cost = w.drawSeconds + w.chart->paintSeconds;
@@ -223,7 +234,7 @@ void draw() {
         v.valueTop = top;
         v.valueAxis->setRange(0, top);
     }
-    SetCtrlVal(v.panel, TRENDP_KEPT, static_cast<long long>(store.size()));
+    showKept();
     v.drawSeconds = Timer() - v.lastStart;
 }
 
@@ -246,7 +257,7 @@ void TrendViewStop() {
 
 void TrendViewReadingAdded() {
     View &v = g_view;
-    if (!v.following || v.due || trendpaused)
+    if (!v.following || v.due)
         return;
     v.due = true;
     const double wait = v.lastStart + kFrameSeconds - Timer();

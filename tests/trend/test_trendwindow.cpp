@@ -39,6 +39,13 @@ QByteArray trendStatus() {
     return text;
 }
 
+int shownKept() {
+    rt::testing::FlushDisplays();
+    int kept = -1;
+    rt::GetCtrlVal(trendpanel, TRENDP_KEPT, &kept);
+    return kept;
+}
+
 QString picture(const char *name) {
     const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
     QDir().mkpath(dir);
@@ -68,7 +75,7 @@ class TrendWindowTest : public QObject {
         QVERIFY(qvtest::waitFor([] { return rt::testing::PanelWidget(trendpanel)->isVisible(); }));
         QVERIFY(rt::CanvasWidget(trendpanel, TRENDP_CHART)->findChild<QChartView *>());
         QList<QPointF> paused, stillPaused, resumed;
-        std::size_t keptAtPause = 0, keptLater = 0;
+        int keptAtPause = 0, keptLater = 0;
         const std::uint64_t start = trendreadings.added();
         qvtest::whenever(
             [&] { return trendreadings.added() > start + 2000 && !line("RAW RED").isEmpty(); },
@@ -79,14 +86,14 @@ class TrendWindowTest : public QObject {
                     [] { return trendpaused; },
                     [&] {
                         paused = line("RAW RED");
-                        keptAtPause = trendreadings.size();
+                        keptAtPause = shownKept();
                         const std::uint64_t at = trendreadings.added();
                         qvtest::whenever(
                             [at] { return trendreadings.added() > at + 2000; },
                             [&] {
                                 qvtest::grabPanel(trendpanel, picture("trend-paused.png"));
                                 stillPaused = line("RAW RED");
-                                keptLater = trendreadings.size();
+                                keptLater = shownKept();
                                 qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
                                 qvtest::whenever([] { return !trendpaused; },
                                                  [&] {
@@ -103,12 +110,12 @@ class TrendWindowTest : public QObject {
         QCOMPARE(popups.count(), std::size_t(0));
         QVERIFY(!paused.isEmpty());
         QCOMPARE(stillPaused, paused);
-        QVERIFY(keptLater > keptAtPause);
+        QVERIFY2(keptLater > keptAtPause, "the count of readings kept stood still");
         QVERIFY(resumed != paused);
         QCOMPARE(trendStatus(), QByteArray(""));
-        // Two points at most per pixel column, however many readings came.
+        // Two points at most per column of two pixels, however many readings came.
         QVERIFY(trendreadings.size() > 4000);
-        QVERIFY(resumed.size() <= 2 * 728);
+        QVERIFY(resumed.size() <= 728);
         for (const QPointF &p : resumed)
             QVERIFY(p.x() >= -60.0 && p.x() <= 0.0 && p.y() >= 700 && p.y() <= 1300);
     }
@@ -134,7 +141,14 @@ class TrendWindowTest : public QObject {
         QVERIFY(lines[1].contains(",2000,3000,") && lines[1].endsWith("\r"));
         QCOMPARE(trendStatus(), QByteArray("SAVED ") +
                                     QByteArray::number(qulonglong(trendreadings.size())) +
-                                    " READINGS TO " + QDir::toNativeSeparators(path).toLocal8Bit());
+                                    " READINGS TO kept.csv");
+        // The next save starts in the folder of this one.
+        popups.saveAs = {""};
+        qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
+        QVERIFY(qvtest::waitFor([&] { return popups.count() == 3; }));
+        QVERIFY(QByteArray(popups.last().text.c_str())
+                    .startsWith(QDir::toNativeSeparators(dir.path()).toLocal8Bit() +
+                                "/quorvat-trend-"));
     }
 
     // The close box hides the window; readings are still kept while it is closed.
