@@ -19,7 +19,7 @@ void CheckReadBack(const std::uint16_t (&sent)[3]) {
         return;
     char text[400];
     std::snprintf(text, sizeof text,
-                  " The calibration factors read back from the sensor differ from those sent. \n "
+                  " The calibration factors read back differ from those sent. \n "
                   "Sent: RED %u, GREEN %u, BLUE %u \n Read back: RED %u, GREEN %u, BLUE %u \n The "
                   "sensor may not have stored them. \n Repeat FINISH CALIBRATION. ",
                   unsigned{sent[0]}, unsigned{sent[1]}, unsigned{sent[2]}, unsigned{cfrot},
