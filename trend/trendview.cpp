@@ -28,9 +28,10 @@ using namespace rt;
 namespace {
 
 // A redraw may come once a screen frame, and may take at most this share of the time: the GO
-// loop runs on the same thread, and every millisecond spent drawing is one it waits.
+// loop runs on the same thread, and every millisecond spent drawing is one it waits. A column
+// holds 1/6 s of the minute, so even a few pictures a second show every new column.
 constexpr double kFrameSeconds = 1.0 / 60.0;
-constexpr double kDrawShare = 0.02;
+constexpr double kDrawShare = 0.01;
 constexpr int kValueStep = 4096; // the bars' range; the axis grows in steps of it
 // A line breaks where no reading came for this long (between two GO runs, say); shorter pauses,
 // such as the half second between a calibration's series and its GO, are bridged. Each line has
@@ -54,24 +55,34 @@ const Line kLines[kTrendChannels] = {
 };
 // clang-format on
 
-// The chart view, counting the time its painting takes, which comes after the redraw itself.
-class ChartView : public QChartView {
+// Times what the trend window's repaints take, painting and showing them: they come after the
+// redraw itself, from the event loop. It handles the update itself, so as to time all of it.
+class PaintTimer : public QObject {
   public:
-    using QChartView::QChartView;
-    double paintSeconds = 0;
+    using QObject::QObject;
+    double seconds = 0;
 
   protected:
-    void paintEvent(QPaintEvent *event) override {
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::UpdateRequest || inside_)
+            return false;
+        inside_ = true;
         QElapsedTimer t;
         t.start();
-        QChartView::paintEvent(event);
-        paintSeconds += static_cast<double>(t.nsecsElapsed()) * 1e-9;
+        watched->event(event);
+        seconds += static_cast<double>(t.nsecsElapsed()) * 1e-9;
+        inside_ = false;
+        return true;
     }
+
+  private:
+    bool inside_ = false;
 };
 
 struct View {
     int panel = 0;
-    QPointer<ChartView> chart; // a child of the canvas: goes with its panel
+    QPointer<QChartView> chart;  // a child of the canvas: goes with its panel
+    PaintTimer *paint = nullptr; // a child of the chart
     QLineSeries *series[kTrendChannels][kPieces] = {};
     QValueAxis *valueAxis = nullptr;
     int valueTop = kValueStep;
@@ -79,7 +90,7 @@ struct View {
     bool following = false;
     bool due = false;        // the timer is set for a redraw
     double lastStart = -1e9; // Timer() when the last redraw began
-    double drawSeconds = 0;  // its own time; its painting is counted by the view
+    double drawSeconds = 0;  // its own time; its painting is counted by `paint`
     std::vector<TrendColumn> columns;
     QList<QPointF> points;
 };
@@ -145,7 +156,9 @@ bool build(int panel, int canvas) {
                 chart->legend()->markers(s).value(0)->setVisible(false);
             v.series[k][piece] = s;
         }
-    v.chart = new ChartView(chart, area);
+    v.chart = new QChartView(chart, area);
+    v.paint = new PaintTimer(v.chart);
+    area->window()->installEventFilter(v.paint);
     auto *layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(v.chart);
@@ -169,13 +182,13 @@ bool build(int panel, int canvas) {
         if (trendpaused) {
             // The picture holds still; the count of readings kept goes on.
             w.lastStart = Timer();
-            w.drawSeconds = w.chart->paintSeconds = 0;
+            w.drawSeconds = w.paint->seconds = 0;
             showKept();
             return;
         }
         // By now the last picture has been painted too: its whole cost decides whether this
         // one may come yet.
-        const double cost = w.drawSeconds + w.chart->paintSeconds;
+        const double cost = w.drawSeconds + w.paint->seconds;
         const double wait = w.lastStart + std::max(kFrameSeconds, cost / kDrawShare) - Timer();
         if (wait > 0) {
             w.due = true;
@@ -194,7 +207,7 @@ void draw() {
     if (!v.chart)
         return;
     v.lastStart = Timer();
-    v.chart->paintSeconds = 0;
+    v.paint->seconds = 0;
     const ReadingStore &store = trendreadings;
     const int count =
         std::clamp(static_cast<int>(v.chart->chart()->plotArea().width()) / 2, 60, 2048);
