@@ -4,6 +4,7 @@
 #include "app/state.h"
 #include "link/connectpanel.h"
 #include "platform/userint.h"
+#include "trend/trend.h"
 
 #include <map>
 #include <string>
@@ -40,6 +41,10 @@ void InstallCallbackTable() {
         {"CBF_StringPortNumber", {CBF_StringPortNumber, nullptr}},
         {"CBF_StringIpAdress", {CBF_StringIpAdress, nullptr}},
         {"CBF_ComPortDevice", {CBF_ComPortDevice, nullptr}},
+        {"CBF_TRENDP", {nullptr, CBF_TRENDP}},
+        {"CBF_ButtonTrend", {CBF_ButtonTrend, nullptr}},
+        {"CBF_ButtonPause", {CBF_ButtonPause, nullptr}},
+        {"CBF_ButtonSaveCsv", {CBF_ButtonSaveCsv, nullptr}},
     };
     rt::SetCallbackResolver([](const std::string &name) {
         const auto it = table.find(name);

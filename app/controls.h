@@ -37,6 +37,7 @@ constexpr int P_DATARAWR_B = 37;
 constexpr int P_DATAB_B = 38;
 constexpr int P_DATAG_B = 39;
 constexpr int P_DATAR_B = 40;
+constexpr int P_BUTTONTREND = 49;
 
 // Colours of the command buttons (0xRRGGBB).
 constexpr int kColorRed = 0xFF0000;

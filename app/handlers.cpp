@@ -3,10 +3,12 @@
 #include "app/controls.h"
 #include "app/state.h"
 #include "calibration/calibration.h"
+#include "calibration/readback.h"
 #include "link/link.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/commands.h"
+#include "record/record.h"
 
 #include <chrono>
 #include <thread>
@@ -122,6 +124,7 @@ int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetButtonsDimmed(1);
         CalcCF();
+        RecordCalculation();
         SendCF(); // whatever the calculation did: the boxes' factors go to the sensor
         pause();
         GetData();
@@ -140,7 +143,12 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         pause();
         SendCF();
         pause();
+        const std::uint16_t sent[3] = {cfrot, cfgruen, cfblau};
+        // Closed before the read: nothing was finished, and there is no read-back to judge.
+        const bool closedBefore = closing != 0;
         GetCF();
+        if (!closedBefore)
+            CheckReadBack(sent);
         TryToConnect();
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
         SetButtonsDimmed(0);

@@ -4,6 +4,7 @@
 #include "app/state.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
+#include "trend/trend.h"
 
 namespace qv {
 
@@ -46,6 +47,7 @@ void SetPanelData() {
     SetCtrlVal(panel, P_DATARAWB_B, dataRawB);
     SetCtrlVal(panel, P_DELTARAW, deltaraw);
     SetCtrlVal(panel, P_DELTACALIB, deltacalib);
+    TrendAddReading();
 }
 
 } // namespace qv

@@ -10,6 +10,7 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "trend/trend.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -81,6 +82,8 @@ int WinMain(int argc, char **argv) {
     if ((panel = loadPanelOrSay(kMainPanel)) < 0)
         return -1;
     if ((interfacepanel = loadPanelOrSay(kConnectionPanel)) < 0)
+        return -1;
+    if ((trendpanel = loadPanelOrSay(kTrendPanel)) < 0)
         return -1;
     DisplayPanel(panel);
     InitVars();

@@ -12,11 +12,14 @@
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
+#include "platform/canvas.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "protocol/commands.h"
+#include "trend/trend.h"
 
+#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -347,7 +350,8 @@ bool loadProgram(int argc, char **argv) {
     qv::InstallCallbackTable();
     qv::panel = qv::rt::LoadPanel(0, qv::kResourceFile, 2);
     qv::interfacepanel = qv::rt::LoadPanel(0, qv::kResourceFile, 1);
-    if (qv::panel < 0 || qv::interfacepanel < 0) {
+    qv::trendpanel = qv::rt::LoadPanel(0, qv::kResourceFile, qv::kTrendPanel);
+    if (qv::panel < 0 || qv::interfacepanel < 0 || qv::trendpanel < 0) {
         fail(std::string("cannot load the panels: ") + qv::rt::LastResourceError());
         return false;
     }
@@ -515,8 +519,18 @@ GoRun runGo(int fd, double seconds, double slice, BareClient *bare) {
     return r;
 }
 
-// With `alone`, one GO run and nothing else, for a profiler to look at.
-void benchGoLoop(double seconds, double slice, bool alone) {
+// Counts the pictures the trend window paints.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// With `alone`, one GO run and nothing else, for a profiler to look at. With `trend`, the trend
+// window is open and drawing throughout, as TREND opens it.
+void benchGoLoop(double seconds, double slice, bool alone, bool trend) {
     Simulator sim;
     std::string why;
     // Noise on, so that the readings change and the displays have something to redraw.
@@ -530,6 +544,18 @@ void benchGoLoop(double seconds, double slice, bool alone) {
     if (fd < 0 || !bare.open(port))
         return fail("GO loop: no socket to count replies on, or the bare client cannot connect");
 
+    PaintCounter paints;
+    if (trend) {
+        qv::CBF_ButtonTrend(qv::panel, qv::P_BUTTONTREND, qv::rt::EVENT_COMMIT, nullptr, 0, 0);
+        QWidget *area = qv::rt::CanvasWidget(qv::trendpanel, qv::TRENDP_CHART);
+        auto *chart = area ? area->findChild<QAbstractScrollArea *>() : nullptr;
+        if (!chart)
+            return fail("GO loop with the trend: the trend window has no chart");
+        chart->viewport()->installEventFilter(&paints);
+    }
+    const char *suffix = trend ? "_trend" : "";
+    auto name = [suffix](const char *base) { return std::string(base) + suffix; };
+
     // Warm-up: caches, the simulator's threads, the first paints.
     if (bare.run(0.5).readings <= 0)
         return fail("GO loop: the bare client's transactions failed");
@@ -539,12 +565,15 @@ void benchGoLoop(double seconds, double slice, bool alone) {
         disconnectAll();
         if (g.failed || g.go.empty())
             return fail("GO loop: a transaction failed during the measurement");
-        figure("go_loop_readings_per_second", g.go.front().rate(), "readings/s", 0);
-        figure("go_loop_cpu_per_reading", g.go.front().cpuMicros(), "us", 1);
+        figure(name("go_loop_readings_per_second").c_str(), g.go.front().rate(), "readings/s", 0);
+        figure(name("go_loop_cpu_per_reading").c_str(), g.go.front().cpuMicros(), "us", 1);
         return;
     }
 
+    paints.paints = 0;
+    const auto t0 = Clock::now();
     const GoRun g = runGo(fd, seconds, slice, &bare);
+    const double ran = secondsSince(t0);
     disconnectAll();
     if (g.failed || g.go.size() < 3 || g.bare.size() + 1 != g.go.size())
         return fail("GO loop: a transaction failed during the measurement");
@@ -566,18 +595,39 @@ void benchGoLoop(double seconds, double slice, bool alone) {
     }
     char line[300];
     std::snprintf(line, sizeof line,
-                  "GO loop: %zu slice pairs of %.2f s; ratio per pair from %.3f to %.3f; per "
+                  "GO loop%s: %zu slice pairs of %.2f s; ratio per pair from %.3f to %.3f; per "
                   "reading (medians): CPU bare %.1f us, GO %.1f us; sleeps bare %.2f, GO %.2f; "
                   "preemptions bare %.2f, GO %.2f",
-                  ratios.size(), slice, *std::min_element(ratios.begin(), ratios.end()),
+                  trend ? " with the trend window" : "", ratios.size(), slice,
+                  *std::min_element(ratios.begin(), ratios.end()),
                   *std::max_element(ratios.begin(), ratios.end()), median(cpu[0]), median(cpu[1]),
                   median(sleeps[0]), median(sleeps[1]), median(preemptions[0]),
                   median(preemptions[1]));
     note(line);
-    figure("bare_client_readings_per_second", median(bareRates), "readings/s", 0);
-    figure("go_loop_readings_per_second", median(goRates), "readings/s", 0);
-    figure("go_loop_ratio", median(ratios), "ratio", 3);
-    figure("rss_megabytes", static_cast<double>(g.maxRssKiB) / 1024.0, "MB", 1);
+    if (trend) {
+        // The GO slices are half the run; the window draws in those only.
+        std::snprintf(line, sizeof line,
+                      "trend window: %d pictures painted in %.1f s of GO slices (%.1f a second), "
+                      "%zu readings kept",
+                      paints.paints, ran / 2, paints.paints / (ran / 2), qv::trendreadings.size());
+        note(line);
+        if (paints.paints == 0)
+            return fail("GO loop with the trend: the trend window painted nothing");
+    }
+    figure(name("bare_client_readings_per_second").c_str(), median(bareRates), "readings/s", 0);
+    figure(name("go_loop_readings_per_second").c_str(), median(goRates), "readings/s", 0);
+    figure(name("go_loop_ratio").c_str(), median(ratios), "ratio", 3);
+    figure(name("rss_megabytes").c_str(), static_cast<double>(g.maxRssKiB) / 1024.0, "MB", 1);
+    if (trend) {
+        // The most the readings can take: the ring full, as after a long run against a fast
+        // sensor.
+        const std::uint16_t value[qv::kTrendChannels] = {1000, 1000, 1000, 1000, 1000, 1000};
+        double t = qv::trendreadings.newest();
+        while (qv::trendreadings.size() < qv::trendreadings.capacity())
+            qv::trendreadings.add(t += 1e-4, value);
+        figure("rss_megabytes_trend_full", static_cast<double>(rssKiB()) / 1024.0, "MB", 1);
+        qv::CBF_TRENDP(qv::trendpanel, qv::rt::EVENT_CLOSE, nullptr, 0, 0);
+    }
 }
 
 // ---- CPU while waiting for a reply that never comes. ----
@@ -784,12 +834,13 @@ void benchStartup(int runs) {
 } // namespace
 
 constexpr const char kUsage[] =
-    "usage: quorvat-bench [--only startup,go,wait,calibration] [--go-seconds S] [--slice S]\n"
-    "                     [--go-alone]\n"
+    "usage: quorvat-bench [--only startup,go,trend,wait,calibration] [--go-seconds S]\n"
+    "                     [--slice S] [--go-alone]\n"
     "  --only LIST      run only these measurements (default: all)\n"
     "  --go-seconds S   length of the GO run (default 20)\n"
     "  --slice S        GO and bare-client slices within it (default 0.25)\n"
-    "  --go-alone       one GO run without the bare client, for a profiler\n";
+    "  --go-alone       one GO run without the bare client, for a profiler\n"
+    "  go and trend are the same GO run; trend has the trend window open and drawing\n";
 
 int main(int argc, char **argv) {
     std::set<std::string> only;
@@ -803,7 +854,8 @@ int main(int argc, char **argv) {
             for (std::size_t p = 0; p <= list.size();) {
                 const std::size_t comma = std::min(list.find(',', p), list.size());
                 const std::string name = list.substr(p, comma - p);
-                if (name != "startup" && name != "go" && name != "wait" && name != "calibration") {
+                if (name != "startup" && name != "go" && name != "trend" && name != "wait" &&
+                    name != "calibration") {
                     std::fprintf(stderr, "quorvat-bench: no measurement called '%s'\n%s",
                                  name.c_str(), kUsage);
                     return 2;
@@ -833,7 +885,9 @@ int main(int argc, char **argv) {
     if (want("startup"))
         benchStartup(5);
     if (want("go"))
-        benchGoLoop(goSeconds, slice, goAlone);
+        benchGoLoop(goSeconds, slice, goAlone, false);
+    if (want("trend"))
+        benchGoLoop(goSeconds, slice, goAlone, true);
     if (want("wait"))
         benchWait(3);
     if (want("calibration"))

@@ -16,6 +16,8 @@ using namespace rt;
 std::uint16_t setvalue, maxdelta;
 std::uint16_t meanR, meanG, meanB, meanD;
 std::uint16_t cfrot, cfgruen, cfblau;
+CalcOutcome calcOutcome;
+std::uint16_t calcFactors[3];
 
 const char ConfirmCalculation[] =
     " Are you sure, that you have selected \n the right calibration parameters? ";
@@ -53,6 +55,7 @@ bool inRange(std::uint16_t f) {
 } // namespace
 
 void CalcCF() {
+    calcOutcome = CalcOutcome::None;
     poll = 0;
     if (closing)
         return;
@@ -61,6 +64,7 @@ void CalcCF() {
         FlushOutQ(comport);
     }
     if (!ConfirmPopup("CONFIRM CALCULATION!", ConfirmCalculation)) {
+        calcOutcome = CalcOutcome::Declined;
         MessagePopup("INFO!", kCancelNotice);
         return;
     }
@@ -76,6 +80,7 @@ void CalcCF() {
         FillTxBuf(order, 0);
         GetDataFrame();
         if (bytesToRead != 0) {
+            calcOutcome = CalcOutcome::Timeout;
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
             if (!closing)
                 MessagePopup("ATTENTION!", "CALIBRATION FAILED!");
@@ -104,6 +109,7 @@ void SetCF() {
     GetCtrlVal(panel, P_EDITSETVALUE, &setvalue);
     GetCtrlVal(panel, P_EDITMAXDELTA, &maxdelta);
     if (meanD > maxdelta) {
+        calcOutcome = CalcOutcome::Spread;
         MessagePopup("ATTENTION!", MaximumDelta);
         return;
     }
@@ -111,8 +117,12 @@ void SetCF() {
         if (*mean == 0)
             *mean = 1;
     const std::uint16_t red = factor(meanR), green = factor(meanG), blue = factor(meanB);
+    calcFactors[0] = red;
+    calcFactors[1] = green;
+    calcFactors[2] = blue;
     for (std::uint16_t f : {red, green, blue})
         if (!inRange(f)) {
+            calcOutcome = CalcOutcome::Range;
             MessagePopup("ATTENTION!", CFOutOfRange);
             return;
         }
@@ -122,6 +132,7 @@ void SetCF() {
     SetCtrlVal(panel, P_EDITCFR, cfrot);
     SetCtrlVal(panel, P_EDITCFG, cfgruen);
     SetCtrlVal(panel, P_EDITCFB, cfblau);
+    calcOutcome = CalcOutcome::Passed;
     MessagePopup("CALIBRATION PASSED!", CalibrationPassed);
 }
 

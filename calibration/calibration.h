@@ -10,6 +10,12 @@ extern std::uint16_t maxdelta; // largest mean raw spread accepted, from P_EDITM
 extern std::uint16_t meanR, meanG, meanB, meanD;
 extern std::uint16_t cfrot, cfgruen, cfblau; // calibration factors red, green, blue
 
+// How the last CalcCF ended (None while it has not come to an end), and the three factors its
+// SetCF worked out, in range or not: what the calibration record writes down.
+enum class CalcOutcome : std::uint8_t { None, Passed, Declined, Spread, Range, Timeout };
+extern CalcOutcome calcOutcome;
+extern std::uint16_t calcFactors[3];
+
 extern const char ConfirmCalculation[];
 extern const char MaximumDelta[];
 extern const char CFOutOfRange[];

@@ -65,20 +65,23 @@ int WriteIpHistory(const char *path, const IpHistory &history) {
     // No path, no history: start-up has said so once already.
     if (!path || !*path)
         return kFileError;
-    unsigned char file[kMaxFileBytes] = {};
-    std::size_t size = 0;
+    const int handle = FileOpen(path, VAL_WRITE_ONLY, VAL_REPLACE, VAL_BINARY);
+    if (handle < 0)
+        return kFileError;
+    bool ok = true;
     const int count = std::clamp(history.count, 0, kHistoryMaxEntries);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && ok; ++i) {
         const char *entry = history.entries[i];
         const auto length =
             static_cast<std::size_t>(std::find(entry, entry + kHistoryTextBytes, '\0') - entry);
         if (length == kHistoryTextBytes)
             continue;
-        std::memcpy(file + size, entry, length); // the rest of the record stays zero
-        file[size + kHistoryTextBytes] = '\n';
-        size += kHistoryRecordBytes;
+        char record[kHistoryTextBytes] = {};
+        std::memcpy(record, entry, length);
+        ok = WriteLine(handle, record, kHistoryTextBytes) == kHistoryRecordBytes;
     }
-    return FileReplace(path, file, size) == 0 ? 0 : kFileError;
+    // The new file takes the old one's place only if every record went to disk.
+    return FileClose(handle) == 0 && ok ? 0 : kFileError;
 }
 
 } // namespace qv

@@ -1,5 +1,6 @@
 #include "platform/userint.h"
 
+#include "platform/canvas.h"
 #include "platform/hold_p.h"
 #include "platform/panel_p.h"
 #include "platform/utility.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QFontInfo>
@@ -27,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QThread>
 #include <QWindow>
@@ -65,6 +68,7 @@ struct RunTime {
     int nextHandle = 1;
     CallbackResolver resolver;
     PopupHandler popupHandler;
+    SaveFileHandler saveFileHandler;
     QEventLoop *mainLoop = nullptr;
     bool quitPending = false;
     int quitCode = 0;
@@ -759,6 +763,9 @@ int buildWidget(Panel &p, Control &c) {
     case CTRL_DECORATION_LS:
         w = new DecorationWidget(parent, borderOf(c.style));
         break;
+    case CTRL_CANVAS:
+        w = new QWidget(parent);
+        break;
     default:
         return kUIEStyleInvalid;
     }
@@ -827,6 +834,7 @@ constexpr KindInfo kKinds[] = {
     {"popup_ring", CTRL_POPUP_RING},
     {"picture", CTRL_PICTURE},
     {"decoration", CTRL_DECORATION},
+    {"canvas", CTRL_CANVAS},
 };
 
 int styleOfKind(const QString &kind, int look) {
@@ -2067,6 +2075,46 @@ int MessagePopup(const char *title, const char *message) {
 
 int ConfirmPopup(const char *title, const char *message) {
     return showPopup(PopupKind::Confirm, title, message);
+}
+
+void SetSaveFileHandler(SaveFileHandler handler) {
+    rt().saveFileHandler = std::move(handler);
+}
+
+int SaveFilePopupText(const char *title, const char *suggested, char *path, std::size_t size) {
+    if (!path || size == 0)
+        return kUIEValueInvalid;
+    path[0] = '\0';
+    const std::string t = title ? title : "", s = suggested ? suggested : "";
+    QString chosen;
+    if (rt().saveFileHandler) {
+        chosen = QString::fromLocal8Bit(rt().saveFileHandler(t, s).c_str());
+    } else {
+        if (!QApplication::instance())
+            return kUIENotInitialized;
+        QString start = QString::fromLocal8Bit(s.c_str());
+        if (!QDir::isAbsolutePath(start)) {
+            // Not every account has a documents folder; its home it has.
+            QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+            if (dir.isEmpty() || !QDir(dir).exists())
+                dir = QDir::homePath();
+            start = QDir(dir).filePath(start);
+        }
+        chosen =
+            QFileDialog::getSaveFileName(QApplication::activeWindow(), latin1(t.c_str()), start);
+    }
+    if (chosen.isEmpty())
+        return 0;
+    const QByteArray bytes = QDir::toNativeSeparators(chosen).toLocal8Bit();
+    if (static_cast<std::size_t>(bytes.size()) >= size)
+        return kUIEValueInvalid;
+    copyOut(bytes, path, size);
+    return 1;
+}
+
+QWidget *CanvasWidget(int panel, int control) {
+    Control *c = findControl(panel, control, nullptr);
+    return c && c->style == CTRL_CANVAS ? c->widget.data() : nullptr;
 }
 
 } // namespace qv::rt

@@ -91,6 +91,7 @@ constexpr int CTRL_RING = 300;          // drop-down selector
 constexpr int CTRL_POPUP_RING = 303;    // new; square pop-up menu ring, first look
 constexpr int CTRL_POPUP_RING_LS = 322; // new; square pop-up menu ring, second look
 constexpr int CTRL_PICTURE = 350;
+constexpr int CTRL_CANVAS = 360;        // an area the program draws in itself (platform/canvas.h)
 constexpr int CTRL_DECORATION = 381;    // new; flat box with a 1-pixel border
 constexpr int CTRL_DECORATION_LS = 396; // new; box with a 2-pixel border
 
@@ -228,7 +229,7 @@ inline int GetValueFromIndex(int panel, int control, int index, char *value, std
 int GetValueLengthFromIndex(int panel, int control, int index, int *length);
 
 // ---- Pop-ups. ----
-enum class PopupKind { Message, Confirm };
+enum class PopupKind { Message, Confirm, SaveFile }; // SaveFile: for tests' records only
 int MessagePopup(const char *title, const char *message);
 // Returns 1 for yes, 0 for no.
 int ConfirmPopup(const char *title, const char *message);
@@ -237,5 +238,21 @@ int ConfirmPopup(const char *title, const char *message);
 using PopupHandler =
     std::function<int(PopupKind kind, const std::string &title, const std::string &text)>;
 void SetPopupHandler(PopupHandler handler);
+
+// Asks for the name of a file to write, starting at `suggested` (a path, or a name in the user's
+// documents folder, or home folder when there is none); an existing file is only taken after the
+// operator agreed to replace it. Returns 1 with the chosen path in `path`, 0 when the operator
+// cancelled, kUIEValueInvalid when the chosen path does not fit `size` (a cut path would name
+// another file).
+int SaveFilePopupText(const char *title, const char *suggested, char *path, std::size_t size);
+template <std::size_t N>
+int SaveFilePopup(const char *title, const char *suggested, char (&path)[N]) {
+    return SaveFilePopupText(title, suggested, path, N);
+}
+// Tests choose the file instead of the operator: the handler gets the title and the suggestion
+// and returns the path, or an empty text for a cancel. An empty handler restores the dialog.
+using SaveFileHandler =
+    std::function<std::string(const std::string &title, const std::string &suggested)>;
+void SetSaveFileHandler(SaveFileHandler handler);
 
 } // namespace qv::rt

@@ -9,7 +9,6 @@
 #include <QTemporaryFile>
 
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -89,14 +88,24 @@ const char *PathSeparator() {
 }
 
 namespace {
-std::map<int, std::unique_ptr<QFile>> &openFiles() {
-    static std::map<int, std::unique_ptr<QFile>> files;
+struct OpenFile {
+    std::unique_ptr<QFileDevice> device;
+    bool failed = false; // a write failed: a replacing file must not take the old one's place
+};
+
+std::map<int, OpenFile> &openFiles() {
+    static std::map<int, OpenFile> files;
     return files;
 }
 
-QFile *fileFor(int handle) {
+OpenFile *openFile(int handle) {
     auto it = openFiles().find(handle);
-    return it == openFiles().end() ? nullptr : it->second.get();
+    return it == openFiles().end() ? nullptr : &it->second;
+}
+
+QFileDevice *fileFor(int handle) {
+    OpenFile *f = openFile(handle);
+    return f ? f->device.get() : nullptr;
 }
 } // namespace
 
@@ -118,11 +127,19 @@ int FileOpen(const char *path, int mode, int action, int format) {
     if (!path || format != VAL_BINARY)
         return kFileError;
     QIODevice::OpenMode flags;
+    std::unique_ptr<QFileDevice> file;
     switch (mode) {
     case VAL_READ_ONLY:
         flags = QIODevice::ReadOnly;
         break;
     case VAL_WRITE_ONLY:
+        if (action == VAL_REPLACE) {
+            // QSaveFile writes beside the file, syncs, and puts the new file in its place in
+            // one step, also where the system's plain rename refuses an existing target.
+            file = std::make_unique<QSaveFile>(QString::fromLocal8Bit(path));
+            flags = QIODevice::WriteOnly;
+            break;
+        }
         flags =
             QIODevice::WriteOnly | (action == VAL_APPEND ? QIODevice::Append : QIODevice::Truncate);
         break;
@@ -133,13 +150,14 @@ int FileOpen(const char *path, int mode, int action, int format) {
     default:
         return kFileError;
     }
-    auto file = std::make_unique<QFile>(QString::fromLocal8Bit(path));
+    if (!file)
+        file = std::make_unique<QFile>(QString::fromLocal8Bit(path));
     if (!file->open(flags))
         return kFileError;
     int handle = 1;
     while (openFiles().count(handle))
         ++handle;
-    openFiles()[handle] = std::move(file);
+    openFiles()[handle] = OpenFile{std::move(file)};
     return handle;
 }
 
@@ -147,10 +165,20 @@ int FileClose(int handle) {
     auto it = openFiles().find(handle);
     if (it == openFiles().end())
         return kFileHandleInvalid;
-    const bool ok = it->second->flush();
-    it->second->close();
+    // Flushed here, so that a write that fails only now (a full disk) is seen: a new file
+    // replacing an old one is then dropped, and the old one stays whole.
+    QFileDevice &file = *it->second.device;
+    const bool ok = !it->second.failed && file.flush() && file.error() == QFileDevice::NoError;
+    bool kept = ok;
+    if (auto *replacing = dynamic_cast<QSaveFile *>(&file)) {
+        if (!ok)
+            replacing->cancelWriting();
+        kept = replacing->commit() && ok;
+    } else {
+        file.close();
+    }
     openFiles().erase(it);
-    return ok ? 0 : kFileError;
+    return kept ? 0 : kFileError;
 }
 
 int FileDelete(const char *path) {
@@ -159,27 +187,8 @@ int FileDelete(const char *path) {
     return QFile::remove(QString::fromLocal8Bit(path)) ? 0 : kFileError;
 }
 
-int FileReplace(const char *path, const void *data, std::size_t size) {
-    if (!path || !*path || (!data && size > 0) || size > std::size_t(INT_MAX))
-        return kFileError;
-    // QSaveFile writes beside the file, syncs, then puts the new file in its place in one step,
-    // also where the system's plain rename refuses an existing target. Unbuffered: a write that
-    // fails only when a buffer is flushed at commit (a full disk) would otherwise go unnoticed,
-    // and a cut file would replace the whole one.
-    QSaveFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return kFileError;
-    if (file.write(static_cast<const char *>(data), static_cast<qint64>(size)) !=
-            static_cast<qint64>(size) ||
-        file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        return kFileError;
-    }
-    return file.commit() ? 0 : kFileError;
-}
-
 int ReadLine(int handle, char *buffer, int maxChars) {
-    QFile *file = fileFor(handle);
+    QFileDevice *file = fileFor(handle);
     if (!file)
         return kFileHandleInvalid;
     if (!buffer || maxChars < 0)
@@ -201,14 +210,16 @@ int ReadLine(int handle, char *buffer, int maxChars) {
 }
 
 int WriteLine(int handle, const char *buffer, int count) {
-    QFile *file = fileFor(handle);
-    if (!file)
+    OpenFile *f = openFile(handle);
+    if (!f)
         return kFileHandleInvalid;
     if (!buffer)
         return kFileError;
     const qint64 n = count < 0 ? static_cast<qint64>(std::strlen(buffer)) : count;
-    if (file->write(buffer, n) != n || !file->putChar('\n'))
+    if (f->device->write(buffer, n) != n || !f->device->putChar('\n')) {
+        f->failed = true;
         return kFileError;
+    }
     return static_cast<int>(n + 1);
 }
 

@@ -49,7 +49,11 @@ constexpr int VAL_WRITE_ONLY = 2;
 constexpr int VAL_READ_WRITE = 3;
 constexpr int VAL_TRUNCATE = 0; // open for writing: empty the file
 constexpr int VAL_APPEND = 1;   // open for writing: write at the end
-constexpr int VAL_BINARY = 0;   // no line-end translation (the only mode built)
+// Open for writing: a new file, which takes the old one's place in one step when FileClose
+// succeeds, on every platform. Until then, and if any write or the close fails, the old file
+// stays as it was. The new bytes go to a temporary file beside it, which is removed on failure.
+constexpr int VAL_REPLACE = 2;
+constexpr int VAL_BINARY = 0; // no line-end translation (the only mode built)
 
 // 1 and *size = the file's size when it exists, 0 when it does not, kFileError when it cannot
 // be examined.
@@ -59,11 +63,7 @@ int FileOpen(const char *path, int mode, int action, int format);
 int FileClose(int handle);
 // 0 on success, kFileError when the file could not be removed.
 int FileDelete(const char *path);
-// Replaces the file at `path` (or makes it) with `size` bytes of `data` in one step, on every
-// platform: a reader sees the old or the new file, never a half-written one. The bytes go to a
-// temporary file beside it first (`path` and a random suffix), removed again on failure.
-// 0 on success, kFileError otherwise (the old file is then as it was).
-int FileReplace(const char *path, const void *data, std::size_t size);
+
 // Reads one line of at most `maxChars` bytes into `buffer` (which holds maxChars + 1) and ends
 // it with NUL. Stops at a line feed, which is dropped with the rest of a longer line. Returns
 // the number of bytes stored, kFileEnd at the end of the file, or kFileError.

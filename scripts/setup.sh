@@ -2,8 +2,9 @@
 # Installs the Debian packages the project needs. Does nothing when they are all present.
 set -euo pipefail
 
-packages=(cmake g++ pkg-config ninja-build qt6-base-dev qt6-serialport-dev
-          fonts-dejavu-core xvfb xauth)
+# Qt Charts finds its OpenGL parts through libqt6opengl6-dev, which qt6-base-dev only recommends.
+packages=(cmake g++ pkg-config ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev
+          libqt6opengl6-dev fonts-dejavu-core xvfb xauth)
 # Extra groups, asked for by the scripts that need them.
 for extra in "$@"; do
   case "$extra" in

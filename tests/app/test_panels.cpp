@@ -6,6 +6,7 @@
 #include "logo/logo.h"
 #include "platform/testing.h"
 #include "tests/support/support.h"
+#include "trend/trend.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,6 +63,7 @@ const Expected kMain[] = {
     {P_DELTACALIB, "P_DELTACALIB", "numeric_indicator", ""},
     {P_BUTTONSTOP, "P_BUTTONSTOP", "command_button", "CBF_ButtonStop"},
     {P_BUTTONCONNECT, "P_BUTTONCONNECT", "command_button", "CBF_ButtonConnect"},
+    {P_BUTTONTREND, "P_BUTTONTREND", "command_button", "CBF_ButtonTrend"},
 };
 
 const Expected kConnection[] = {
@@ -77,6 +79,14 @@ const Expected kConnection[] = {
     {INTERFACEP_STRINGIPADRESS, "INTERFACEP_STRINGIPADRESS", "string", "CBF_StringIpAdress"},
     {INTERFACEP_BUTTONDISCARD, "INTERFACEP_BUTTONDISCARD", "command_button", "CBF_ButtonDiscard"},
     {INTERFACEP_COMPORTDEVICE, "INTERFACEP_COMPORTDEVICE", "text_indicator", "CBF_ComPortDevice"},
+};
+
+const Expected kTrend[] = {
+    {TRENDP_CHART, "TRENDP_CHART", "canvas", ""},
+    {TRENDP_BUTTONPAUSE, "TRENDP_BUTTONPAUSE", "command_button", "CBF_ButtonPause"},
+    {TRENDP_BUTTONSAVECSV, "TRENDP_BUTTONSAVECSV", "command_button", "CBF_ButtonSaveCsv"},
+    {TRENDP_STATUS, "TRENDP_STATUS", "text_indicator", ""},
+    {TRENDP_KEPT, "TRENDP_KEPT", "numeric_indicator", ""},
 };
 
 QJsonObject panelObject(int resource) {
@@ -130,6 +140,11 @@ class PanelsTest : public QObject {
         checkPanel(1, "CBF_INTERFACEP", std::begin(kConnection), std::end(kConnection));
     }
 
+    void trendPanelMatchesTheProgram() {
+        checkPanel(kTrendPanel, "CBF_TRENDP", std::begin(kTrend), std::end(kTrend));
+        QCOMPARE(panelObject(kTrendPanel)["title"].toString(), QString("QUORVAT V6.0 - TREND"));
+    }
+
     void startingValuesAreTheDocumentedOnes() {
         int protocol = -1, com = 0;
         char address[256] = "", port[32] = "";
@@ -156,7 +171,7 @@ class PanelsTest : public QObject {
     // other: a layout slip shows up here before anyone looks at a picture.
     void layoutIsClean() {
         ShowLogo(5);
-        for (int handle : {panel, interfacepanel}) {
+        for (int handle : {panel, interfacepanel, trendpanel}) {
             QWidget *window = rt::testing::PanelWidget(handle);
             QVERIFY(window);
             QList<QWidget *> solid;

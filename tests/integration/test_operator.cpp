@@ -10,11 +10,14 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "record/record.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -69,7 +72,23 @@ constexpr char kVersion[] = "OPERATOR TEST SENSOR V4.07";
 class OperatorTest : public QObject {
     Q_OBJECT
     std::unique_ptr<qvtest::SensorRig> rig_;
+    QTemporaryDir records_;
     qvsim::Simulator &sim() { return rig_->sim(); }
+
+    // The last line of the calibration record, without its time and line end.
+    QByteArray lastRecord() const {
+        QFile f(records_.filePath(kRecordFileName));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+        return lines.last().trimmed().mid(lines.last().indexOf(',') + 1);
+    }
+    QByteArray recordOf(const char *event, Link link, const char *rest) const {
+        const QByteArray where = link == Link::Tcp
+                                     ? "127.0.0.1:" + QByteArray::number(rig_->sim().tcpPort())
+                                     : "COM" + QByteArray::number(qvtest::kRigComPort);
+        return QByteArray(event) + "," + kVersion + "," + where + "," + rest;
+    }
 
     // Clicks a command button. Its handler runs to its end inside the next pump, with every
     // wait of the program pumping the events that come meanwhile.
@@ -105,6 +124,9 @@ class OperatorTest : public QObject {
         rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion));
         qvtest::setStartupSizes();
         target = 1;
+        // The calibration record goes beside the address history: here, a scratch folder.
+        rt::CopyText(ipComboBoxFileName,
+                     records_.filePath(kHistoryFileName).toLocal8Bit().constData());
     }
 
     void init() {
@@ -162,6 +184,8 @@ class OperatorTest : public QObject {
         QCOMPARE(sim().factors(), (qvsim::Factors{1000, 1001, 1002}));
         QCOMPARE(sim().eeprom(), qvsim::factoryImage());
         QCOMPARE(status(), QByteArray(kVersion));
+        QCOMPARE(lastRecord(),
+                 recordOf("finish", link, ",,,,,,1000,1001,1002,1000,1001,1002,stored"));
     }
 
     void finishCalibrationWithASilentSensor_data() { linkData(); }
@@ -180,6 +204,41 @@ class OperatorTest : public QObject {
         QCOMPARE(status(), QByteArray("TIMEOUT"));
         QCOMPARE(attr(P_BUTTONFINISHCALIB, rt::ATTR_CMD_BUTTON_COLOR), 0xE0E0E0);
         QVERIFY(groupLive());
+        QCOMPARE(lastRecord(), recordOf("finish", link, ",,,,,,1024,1024,1024,,,,timeout"));
+    }
+
+    // A sensor that did not store the factors, or answers with others: the finish says so and
+    // records it.
+    void finishCalibrationReadBackDiffers_data() {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<bool>("garbled"); // else the factors are not stored
+        for (Link link : {Link::Tcp, Link::Serial})
+            for (bool garbled : {false, true})
+                QTest::addRow("%s, %s", qvtest::linkName(link),
+                              garbled ? "other factors in the reply" : "not stored")
+                    << link << garbled;
+    }
+    void finishCalibrationReadBackDiffers() {
+        QFETCH(Link, link);
+        QFETCH(bool, garbled);
+        rig_->connect(link);
+        sim().addFault(garbled ? qvsim::Fault::garbage().forCommand(qvsim::command::GetCf)
+                               : qvsim::Fault::ignore().forCommand(qvsim::command::SetCf));
+        setBoxes(1000, 1001, 1002);
+        qvtest::PopupRecorder popups;
+        press(P_BUTTONFINISHCALIB);
+        QCOMPARE(popups.count(), std::size_t(2));
+        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("ATTENTION!"));
+        const QByteArray text(popups.last().text.c_str());
+        const QByteArray back = QByteArray::number(boxValue(P_EDITCFR)) + ",";
+        QVERIFY2(text.contains("Sent: RED 1000, GREEN 1001, BLUE 1002 \n Read back: RED " + back),
+                 text.constData());
+        QVERIFY(lastRecord().startsWith(recordOf("finish", link, ",,,,,,1000,1001,1002,") + back));
+        QVERIFY(lastRecord().endsWith(",readback differs"));
+        if (!garbled) // the boxes show what the sensor holds
+            QCOMPARE(
+                lastRecord(),
+                recordOf("finish", link, ",,,,,,1000,1001,1002,1024,1024,1024,readback differs"));
     }
 
     void sendPowerAnsweredYesOrNo_data() {
@@ -304,13 +363,22 @@ class OperatorTest : public QObject {
         QTest::addColumn<int>("maxDelta");
         QTest::addColumn<QByteArray>("outcome");
         QTest::addColumn<int>("cfRed");
-        QTest::newRow("passes") << 1000 << 20 << 20 << QByteArray("CALIBRATION PASSED!") << 1024;
-        QTest::newRow("spread one above") << 1000 << 21 << 20 << QByteArray("spread") << 1024;
-        QTest::newRow("factor 749") << 1367 << 0 << 400 << QByteArray("range") << 1024;
-        QTest::newRow("factor 1301") << 787 << 0 << 400 << QByteArray("range") << 1024;
+        QTest::addColumn<QByteArray>("record"); // from set_value on
+        QTest::newRow("passes") << 1000 << 20 << 20 << QByteArray("CALIBRATION PASSED!") << 1024
+                                << QByteArray("1000,20,1000,1000,1020,20,1024,1024,1003,,,,passed");
+        QTest::newRow("spread one above") << 1000 << 21 << 20 << QByteArray("spread") << 1024
+                                          << QByteArray("1000,20,1000,1000,1021,21,,,,,,,spread");
+        QTest::newRow("factor 749")
+            << 1367 << 0 << 400 << QByteArray("range") << 1024
+            << QByteArray("1000,400,1367,1000,1000,367,749,1024,1024,,,,range");
+        QTest::newRow("factor 1301")
+            << 787 << 0 << 400 << QByteArray("range") << 1024
+            << QByteArray("1000,400,787,1000,1000,213,1301,1024,1024,,,,range");
         QTest::newRow("factor 1299")
-            << 788 << 0 << 400 << QByteArray("CALIBRATION PASSED!") << 1299;
-        QTest::newRow("dark sensor") << 0 << 0 << 400 << QByteArray("range") << 1024;
+            << 788 << 0 << 400 << QByteArray("CALIBRATION PASSED!") << 1299
+            << QByteArray("1000,400,788,1000,1000,212,1299,1024,1024,,,,passed");
+        QTest::newRow("dark sensor") << 0 << 0 << 400 << QByteArray("range") << 1024
+                                     << QByteArray("1000,400,1,1,1,0,40960,40960,40960,,,,range");
     }
     // Known means from the simulator through the whole CALCULATE sequence: confirmation, 100
     // readings, the checks, the factors sent and GO started.
@@ -320,6 +388,7 @@ class OperatorTest : public QObject {
         QFETCH(int, maxDelta);
         QFETCH(QByteArray, outcome);
         QFETCH(int, cfRed);
+        QFETCH(QByteArray, record);
         rig_->connect(Link::Tcp);
         const bool dark = red == 0;
         sim().setReadingSource([=](std::uint64_t) {
@@ -352,6 +421,7 @@ class OperatorTest : public QObject {
         QCOMPARE(sim().factors()[0], std::uint16_t(cfRed));
         QCOMPARE(int(frames[101][3]), qvsim::command::GetData);
         QCOMPARE(attr(P_BUTTONCALCCF, rt::ATTR_CMD_BUTTON_COLOR), 0xE0E0E0);
+        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, record.constData()));
     }
 
     void declinedCalculationStillSendsAndStartsGo() {
@@ -368,6 +438,7 @@ class OperatorTest : public QObject {
         QCOMPARE(int(frames[0][3]), qvsim::command::SetCf);
         QCOMPARE(sim().factors(), (qvsim::Factors{1010, 1020, 1030}));
         QCOMPARE(int(frames[1][3]), qvsim::command::GetData);
+        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, ",,,,,,,,,,,,declined"));
     }
 
     void readingThirtyTwoTimesOut() {
@@ -390,6 +461,7 @@ class OperatorTest : public QObject {
         QCOMPARE(meanR, u16(4321));
         QCOMPARE(boxValue(P_EDITCFR), 1010);
         QCOMPARE(sim().factors(), (qvsim::Factors{1010, 1020, 1030}));
+        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, ",,,,,,,,,,,,timeout"));
     }
 
     // The picture of the main panel in the README: GO running on a sensor with its factory

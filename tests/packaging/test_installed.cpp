@@ -130,7 +130,7 @@ class InstalledTest : public QObject {
         QVERIFY(field["Homepage"].startsWith("https://example.org/"));
         for (const char *dependency :
              {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libqt6serialport6",
-              "libc6", "libstdc++6", "fonts-dejavu-core"})
+              "libqt6charts6", "libc6", "libstdc++6", "fonts-dejavu-core"})
             QVERIFY2(field["Depends"].contains(dependency), field["Depends"].constData());
     }
 

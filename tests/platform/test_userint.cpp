@@ -1,4 +1,5 @@
 // The run-time's panels and controls, driven the way the program and an operator drive them.
+#include "platform/canvas.h"
 #include "platform/testing.h"
 #include "platform/thread.h"
 #include "platform/userint.h"
@@ -58,7 +59,9 @@ const char kPanels[] = R"({ "panels": [ { "resource": 5, "name": "T", "title": "
       "items": [ {"label": "A", "value": 0}, {"label": "B", "value": 1} ], "value": 1,
       "callback": "cb" },
     { "id": 5, "name": "STATUS", "kind": "text_indicator", "left": 200, "top": 10, "width": 150,
-      "height": 22 } ] } ] })";
+      "height": 22 },
+    { "id": 6, "name": "AREA", "kind": "canvas", "left": 200, "top": 60, "width": 180,
+      "height": 120 } ] } ] })";
 
 struct PaintCounter : QObject {
     int count = 0;
@@ -128,6 +131,55 @@ class UserIntTest : public QObject {
         QCOMPARE(SetCtrlVal(999, 1, 1), kUIEPanelInvalid);
         QCOMPARE(SetCtrlVal(panel_, 99, 1), kUIECtrlInvalid);
         QCOMPARE(DiscardPanel(999), kUIEPanelInvalid);
+    }
+
+    // The program's own drawing goes in a canvas, and nowhere else; the run-time still places,
+    // hides and dims it.
+    void canvasIsTheProgramsToDrawIn() {
+        QWidget *area = CanvasWidget(panel_, 6);
+        QVERIFY(area);
+        QCOMPARE(area->geometry(), QRect(200, 60, 180, 120));
+        QVERIFY(!CanvasWidget(panel_, 5) && !CanvasWidget(panel_, 99) && !CanvasWidget(999, 6));
+        auto *mine = new QLabel("drawn", area);
+        SetCtrlAttribute(panel_, 6, ATTR_VISIBLE, 0);
+        QVERIFY(!mine->isVisibleTo(testing::PanelWidget(panel_)));
+        int style = 0;
+        GetCtrlAttribute(panel_, 6, ATTR_CTRL_STYLE, &style);
+        QCOMPARE(style, CTRL_CANVAS);
+        QCOMPARE(SetCtrlVal(panel_, 6, 1), kUIETypeMismatch);
+    }
+
+    void saveFilePopupAnswers_data() {
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("path");
+        QTest::newRow("a file") << QByteArray("/tmp/a.csv") << 64 << 1 << QByteArray("/tmp/a.csv");
+        QTest::newRow("cancelled") << QByteArray() << 64 << 0 << QByteArray();
+        QTest::newRow("exactly fits")
+            << QByteArray("/tmp/a.csv") << 11 << 1 << QByteArray("/tmp/a.csv");
+        // A cut path would name another file.
+        QTest::newRow("one too long")
+            << QByteArray("/tmp/a.csv") << 10 << kUIEValueInvalid << QByteArray();
+    }
+    void saveFilePopupAnswers() {
+        QFETCH(QByteArray, chosen);
+        QFETCH(int, size);
+        QFETCH(int, result);
+        QFETCH(QByteArray, path);
+        std::string title, suggested;
+        SetSaveFileHandler([&](const std::string &t, const std::string &s) {
+            title = t;
+            suggested = s;
+            return chosen.toStdString();
+        });
+        std::vector<char> out(std::size_t(size), 'x');
+        QCOMPARE(SaveFilePopupText("SAVE", "x.csv", out.data(), out.size()), result);
+        SetSaveFileHandler({});
+        QCOMPARE(QByteArray(out.data()), path);
+        QCOMPARE(title, std::string("SAVE"));
+        QCOMPARE(suggested, std::string("x.csv"));
+        QCOMPARE(SaveFilePopupText("SAVE", "x.csv", nullptr, 8), kUIEValueInvalid);
     }
 
     void closeBoxReportsAndLeavesThePanelOpen() {
@@ -324,8 +376,8 @@ class UserIntTest : public QObject {
         int count = 0, first = 0, next = 0;
         GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &count);
         GetPanelAttribute(panel_, ATTR_PANEL_FIRST_CTRL, &first);
-        GetCtrlAttribute(panel_, 5, ATTR_NEXT_CTRL, &next);
-        QCOMPARE(count, 5);
+        GetCtrlAttribute(panel_, 6, ATTR_NEXT_CTRL, &next);
+        QCOMPARE(count, 6);
         QCOMPARE(first, 1);
         QCOMPARE(next, 0);
     }

@@ -1,6 +1,6 @@
 // What the program exposes to the machine and to the data it is given: no listening socket,
-// no file written but the address history, no outside text used as a format, no copy that
-// can run past its buffer.
+// no file written but the address history and the calibration record, no outside text used as
+// a format, no copy that can run past its buffer.
 #include "app/controls.h"
 #include "app/state.h"
 #include "link/connectpanel.h"
@@ -9,6 +9,7 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "record/record.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
@@ -41,9 +42,11 @@ QByteArray textOf(int panelHandle, int control) {
 }
 
 // The child: the whole program, driven as an operator would: connect, type and commit an
-// address, run GO, read the factors, then close. It tells the parent when it is connected.
+// address, run GO, finish a calibration (which reads the factors), then close. It tells the
+// parent when it is connected.
 int runChild() {
     qvtest::initRunTime();
+    static qvtest::PopupRecorder popups; // FINISH CALIBRATION's notice
     rt::SetProjectDirForTesting(qgetenv("QUORVAT_SURFACE_DIR").constData());
     qvtest::whenever([] { return textOf(panel, P_DISPSTATUS) == kFormatVersion; },
                      [] {
@@ -61,8 +64,15 @@ int runChild() {
     qvtest::whenever([] { return dataRawR != 0; },
                      [] {
                          QTimer::singleShot(1500, [] { qvtest::click(panel, P_BUTTONSTOP); });
-                         QTimer::singleShot(1600, [] { qvtest::click(panel, P_BUTTONGETCF); });
-                         QTimer::singleShot(1800, [] { rt::testing::PanelWidget(panel)->close(); });
+                         QTimer::singleShot(1600,
+                                            [] { qvtest::click(panel, P_BUTTONFINISHCALIB); });
+                         qvtest::whenever(
+                             [] {
+                                 int dimmed = 1;
+                                 rt::GetCtrlAttribute(panel, P_BUTTONGO, rt::ATTR_DIMMED, &dimmed);
+                                 return popups.count() > 0 && dimmed == 0;
+                             },
+                             [] { rt::testing::PanelWidget(panel)->close(); });
                      });
     static char name[] = "quorvat";
     char *argv[] = {name, nullptr};
@@ -117,7 +127,7 @@ std::set<QString> listeningInodes() {
 class SurfaceTest : public QObject {
     Q_OBJECT
   private slots:
-    void programListensNowhereAndWritesOnlyItsHistory() {
+    void programListensNowhereAndWritesOnlyItsHistoryAndRecord() {
         qvtest::SensorRig rig(qvtest::quietSensor(kFormatVersion, false));
         QTemporaryDir project, home;
         for (const QString &f : QDir(QCoreApplication::applicationDirPath())
@@ -159,8 +169,9 @@ class SurfaceTest : public QObject {
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString history = QDir(project.path()).filePath("IPComboBoxQuorvatv60.ipa");
+        const QString record = QDir(project.path()).filePath(kRecordFileName);
         QStringList others;
-        int historyReplaced = 0;
+        int historyReplaced = 0, recordWrites = 0;
         for (const QByteArray &line : f.readAll().split('\n')) {
             if (line.isEmpty())
                 continue;
@@ -170,12 +181,20 @@ class SurfaceTest : public QObject {
             // until linked under such a name), and the folder's writability probe.
             if ((what == "rename" || what == "link") && path == history)
                 ++historyReplaced;
+            else if (path == record)
+                ++recordWrites;
             else if (path != history && !path.startsWith(history + ".") &&
                      !(what == "tmpfile" && path == project.path()))
                 others << QString::fromLocal8Bit(line);
         }
         QVERIFY2(others.isEmpty(), qPrintable(others.join("\n")));
         QVERIFY(historyReplaced >= 1); // a whole new file put in its place
+        QCOMPARE(recordWrites, 1);
+        QFile recorded(record);
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        const QByteArray recordLine = recorded.readAll().split('\n').value(1);
+        QVERIFY2(recordLine.contains(QByteArray(",finish,") + kFormatVersion + ","),
+                 recordLine.constData());
         QFile written(history);
         QVERIFY(written.open(QIODevice::ReadOnly));
         const QByteArray bytes = written.readAll();

@@ -5,6 +5,7 @@
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "trend/trend.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -44,7 +45,9 @@ void discardPanels() {
         rt::DiscardPanel(panel);
     if (interfacepanel > 0)
         rt::DiscardPanel(interfacepanel);
-    panel = interfacepanel = 0;
+    if (trendpanel > 0)
+        rt::DiscardPanel(trendpanel);
+    panel = interfacepanel = trendpanel = 0;
 }
 
 void setStartupSizes() {
@@ -59,7 +62,8 @@ void loadPanels() {
     discardPanels();
     panel = rt::LoadPanel(0, kResourceFile, 2);
     interfacepanel = rt::LoadPanel(0, kResourceFile, 1);
-    if (panel < 0 || interfacepanel < 0)
+    trendpanel = rt::LoadPanel(0, kResourceFile, kTrendPanel);
+    if (panel < 0 || interfacepanel < 0 || trendpanel < 0)
         qFatal("cannot load the panels: %s", rt::LastResourceError());
     rt::DisplayPanel(panel);
 }
@@ -78,10 +82,21 @@ PopupRecorder::PopupRecorder() {
             answers.pop_front();
             return a;
         });
+    rt::SetSaveFileHandler([this](const std::string &title, const std::string &suggested) {
+        popups.push_back({rt::PopupKind::SaveFile, title, suggested});
+        if (onPopup)
+            onPopup(popups.back());
+        if (saveAs.empty())
+            return std::string();
+        std::string path = saveAs.front();
+        saveAs.pop_front();
+        return path;
+    });
 }
 
 PopupRecorder::~PopupRecorder() {
     rt::SetPopupHandler({});
+    rt::SetSaveFileHandler({});
 }
 
 ScratchProject::ScratchProject() {

@@ -22,8 +22,8 @@ namespace qvtest {
 // Starts the run-time once per test process.
 void initRunTime();
 
-// Loads the two panels from the real resource file into qv::panel and qv::interfacepanel, as
-// start-up does, without running its steps. Discards any loaded before.
+// Loads the three panels from the real resource file into qv::panel, qv::interfacepanel and
+// qv::trendpanel, as start-up does, without running its steps. Discards any loaded before.
 void loadPanels();
 void discardPanels();
 
@@ -38,7 +38,8 @@ struct Popup {
 };
 
 // Answers every pop-up while it lives: confirmations from `answers` in turn, then with
-// `defaultAnswer`. `onPopup` runs inside the pop-up, where the operator would be looking at it.
+// `defaultAnswer`; save dialogs with the paths of `saveAs` in turn ("" cancels), then cancelled.
+// `onPopup` runs inside the pop-up, where the operator would be looking at it.
 class PopupRecorder {
   public:
     PopupRecorder();
@@ -49,6 +50,7 @@ class PopupRecorder {
     std::vector<Popup> popups;
     std::deque<int> answers;
     int defaultAnswer = 1;
+    std::deque<std::string> saveAs;
     std::function<void(const Popup &)> onPopup;
 
     std::size_t count() const { return popups.size(); }
