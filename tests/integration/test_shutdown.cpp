@@ -54,15 +54,26 @@ class ShutdownTest : public QObject {
         qvtest::PopupRecorder popups;
         rig_->sim().clearFrames();
         const std::uint64_t readingsBefore = rig_->sim().readingsTaken();
-        qvtest::whenever([] { return status() == "QUORVAT SENSOR SIMULATOR V1.0"; },
-                         [running] {
-                             if (running)
-                                 qvtest::click(panel, P_BUTTONGO);
-                         });
+        // The operator clicks GO once the check has ended and GO is live again.
+        QByteArray checked;
+        qvtest::whenever(
+            [] {
+                return qvtest::live(panel, P_BUTTONGO) &&
+                       (status() == "QUORVAT SENSOR SIMULATOR V1.0" || status() == "TIMEOUT");
+            },
+            [running, &checked] {
+                checked = status();
+                if (checked == "TIMEOUT") // the check failed: no GO, and no reason to wait
+                    rt::testing::PanelWidget(panel)->close();
+                else if (running)
+                    qvtest::click(panel, P_BUTTONGO);
+            });
         qvtest::whenever(
             [&] { return !running || rig_->sim().readingsTaken() >= readingsBefore + 5; },
             [] { rt::testing::PanelWidget(panel)->close(); });
         QCOMPARE(runProgram(), 0);
+        if (running)
+            QCOMPARE(checked, QByteArray("QUORVAT SENSOR SIMULATOR V1.0"));
         QCOMPARE(comprotocol, u16(tcp ? 1 : 0));
         QCOMPARE(popups.count(), std::size_t(0));
         // The loop stopped after the turn in progress: no request was left unanswered.

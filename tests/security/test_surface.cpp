@@ -48,32 +48,32 @@ int runChild() {
     qvtest::initRunTime();
     static qvtest::PopupRecorder popups; // FINISH CALIBRATION's notice
     rt::SetProjectDirForTesting(qgetenv("QUORVAT_SURFACE_DIR").constData());
-    qvtest::whenever([] { return textOf(panel, P_DISPSTATUS) == kFormatVersion; },
-                     [] {
-                         QWidget *address =
-                             qvtest::widget(interfacepanel, INTERFACEP_STRINGIPADRESS);
-                         rt::DisplayPanel(interfacepanel); // as CONNECT shows it
-                         rt::SetActiveCtrl(interfacepanel, INTERFACEP_STRINGIPADRESS);
-                         rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "");
-                         QTest::keyClicks(address, kFormatAddress);
-                         QTest::keyClick(address, Qt::Key_Return);
-                         qvtest::click(panel, P_BUTTONGO);
-                         std::fputs("READY\n", stdout);
-                         std::fflush(stdout);
-                     });
-    qvtest::whenever([] { return dataRawR != 0; },
-                     [] {
-                         QTimer::singleShot(1500, [] { qvtest::click(panel, P_BUTTONSTOP); });
-                         QTimer::singleShot(1600,
-                                            [] { qvtest::click(panel, P_BUTTONFINISHCALIB); });
-                         qvtest::whenever(
-                             [] {
-                                 int dimmed = 1;
-                                 rt::GetCtrlAttribute(panel, P_BUTTONGO, rt::ATTR_DIMMED, &dimmed);
-                                 return popups.count() > 0 && dimmed == 0;
-                             },
+    qvtest::whenever(
+        [] {
+            return textOf(panel, P_DISPSTATUS) == kFormatVersion && qvtest::live(panel, P_BUTTONGO);
+        },
+        [] {
+            QWidget *address = qvtest::widget(interfacepanel, INTERFACEP_STRINGIPADRESS);
+            rt::DisplayPanel(interfacepanel); // as CONNECT shows it
+            rt::SetActiveCtrl(interfacepanel, INTERFACEP_STRINGIPADRESS);
+            rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "");
+            QTest::keyClicks(address, kFormatAddress);
+            QTest::keyClick(address, Qt::Key_Return);
+            qvtest::click(panel, P_BUTTONGO);
+            std::fputs("READY\n", stdout);
+            std::fflush(stdout);
+        });
+    qvtest::whenever(
+        [] { return dataRawR != 0; },
+        [] {
+            QTimer::singleShot(1500, [] {
+                qvtest::click(panel, P_BUTTONSTOP);
+                qvtest::whenever([] { return qvtest::live(panel, P_BUTTONFINISHCALIB); },
+                                 [] { qvtest::click(panel, P_BUTTONFINISHCALIB); });
+            });
+            qvtest::whenever([] { return popups.count() > 0 && qvtest::live(panel, P_BUTTONGO); },
                              [] { rt::testing::PanelWidget(panel)->close(); });
-                     });
+        });
     static char name[] = "quorvat";
     char *argv[] = {name, nullptr};
     return WinMain(1, argv);

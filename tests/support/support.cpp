@@ -143,6 +143,11 @@ QWidget *widget(int panelHandle, int control) {
     return rt::testing::ControlWidget(panelHandle, control);
 }
 
+bool live(int panelHandle, int control) {
+    int dimmed = 1;
+    return rt::GetCtrlAttribute(panelHandle, control, rt::ATTR_DIMMED, &dimmed) == 0 && !dimmed;
+}
+
 void click(int panelHandle, int control) {
     QWidget *w = widget(panelHandle, control);
     if (w)

@@ -75,6 +75,8 @@ class ScratchProject {
 void pointConnectionPanelAt(const QString &uirPath, bool tcp, unsigned short port);
 
 QWidget *widget(int panel, int control);
+// Whether the operator can use the control now (not dimmed).
+bool live(int panel, int control);
 // Operator actions on a control's widget; the resulting events are queued, as a real click's
 // would be: pump (waitFor, or a running wait of the program) to have them handled.
 void click(int panel, int control);
