@@ -9,6 +9,7 @@ packages=(cmake g++ pkg-config ninja-build qt6-base-dev qt6-serialport-dev qt6-c
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev file desktop-file-utils appstream librsvg2-bin) ;;
     *) echo "setup.sh: unknown package group '$extra'" >&2; exit 2 ;;
   esac
