@@ -1,9 +1,10 @@
 #include "app/callbacks.h"
 
 #include "app/handlers.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/connectpanel.h"
 #include "platform/userint.h"
+#include "shell/state.h"
 #include "trend/trend.h"
 
 #include <map>

@@ -1,7 +1,5 @@
 #include "app/handlers.h"
 
-#include "app/controls.h"
-#include "app/state.h"
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
 #include "link/link.h"
@@ -9,6 +7,9 @@
 #include "platform/utility.h"
 #include "protocol/commands.h"
 #include "record/record.h"
+#include "shell/buttons.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <chrono>
 #include <thread>

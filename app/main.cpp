@@ -1,4 +1,5 @@
-#include "app/state.h"
+#include "app/startup.h"
+#include "shell/state.h"
 
 int main(int argc, char **argv) {
     return qv::WinMain(argc, argv);

@@ -6,9 +6,8 @@
 // `quorvat-bench --help` lists the options.
 
 #include "app/callbacks.h"
-#include "app/controls.h"
 #include "app/handlers.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
@@ -17,6 +16,8 @@
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "protocol/commands.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "trend/trend.h"
 
 #include <QAbstractScrollArea>

@@ -2,8 +2,6 @@
 // reconnects, watching resident memory and the number of live Qt objects. Built and run under
 // AddressSanitizer and LeakSanitizer by scripts/soak.sh, which makes any leak fail the run.
 #include "app/callbacks.h"
-#include "app/controls.h"
-#include "app/state.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/rs232.h"
@@ -11,6 +9,8 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "sim/simulator.h"
 #include "trend/trend.h"
 

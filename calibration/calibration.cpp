@@ -1,23 +1,16 @@
 #include "calibration/calibration.h"
 
-#include "app/controls.h"
-#include "app/refresh.h"
-#include "app/state.h"
-#include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/controls.h"
+#include "shell/refresh.h"
+#include "shell/state.h"
 
 namespace qv {
 
 using namespace rt;
-
-std::uint16_t setvalue, maxdelta;
-std::uint16_t meanR, meanG, meanB, meanD;
-std::uint16_t cfrot, cfgruen, cfblau;
-CalcOutcome calcOutcome;
-std::uint16_t calcFactors[3];
 
 const char ConfirmCalculation[] =
     " Are you sure, that you have selected \n the right calibration parameters? ";

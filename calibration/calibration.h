@@ -1,20 +1,7 @@
 // White-target calibration: a series of readings, their means, and three calibration factors.
 #pragma once
 
-#include <cstdint>
-
 namespace qv {
-
-extern std::uint16_t setvalue; // target of each calibrated channel, from P_EDITSETVALUE
-extern std::uint16_t maxdelta; // largest mean raw spread accepted, from P_EDITMAXDELTA
-extern std::uint16_t meanR, meanG, meanB, meanD;
-extern std::uint16_t cfrot, cfgruen, cfblau; // calibration factors red, green, blue
-
-// How the last CalcCF ended (None while it has not come to an end), and the three factors its
-// SetCF worked out, in range or not: what the calibration record writes down.
-enum class CalcOutcome : std::uint8_t { None, Passed, Declined, Spread, Range, Timeout };
-extern CalcOutcome calcOutcome;
-extern std::uint16_t calcFactors[3];
 
 extern const char ConfirmCalculation[];
 extern const char MaximumDelta[];

@@ -4,6 +4,7 @@
 #include "platform/userint.h"
 #include "protocol/commands.h"
 #include "record/record.h"
+#include "shell/state.h"
 
 #include <cstdio>
 

@@ -9,13 +9,14 @@
 // and the rest is its text:
 //   0 insert, 1 replace, 2 delete (the third byte is the count, 255 meaning to the end),
 //   3 type the text: printable bytes are typed; control bytes are keys (see typeKeys).
-#include "app/state.h"
 #include "combobox/combobox.h"
 #include "fuzz/support.h"
 #include "link/connectpanel.h"
 #include "link/history.h"
 #include "platform/testing.h"
 #include "platform/userint.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,12 +1,13 @@
 // Arbitrary bytes as the address history file: decoded from memory (ParseIpHistory), read back
 // from a real file (ReadIpHistory), and loaded into the connection panel's address list by the
 // start-up step itself (InitIpAdressComboBox), on a freshly loaded connection panel each time.
-#include "app/state.h"
 #include "combobox/combobox.h"
 #include "fuzz/support.h"
 #include "link/connectpanel.h"
 #include "link/history.h"
 #include "platform/userint.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <cstdio>
 #include <cstring>

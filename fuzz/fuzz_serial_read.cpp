@@ -3,7 +3,6 @@
 // over RS-232 and polls its input queue in its own loop; the decoders then read szReadBuf.
 // AddressSanitizer watches szReadBuf's bounds; the checks watch bytesToRead and dataSize. Now and
 // then the line hangs up after the reply (the sensor's end closes) and the program reopens it.
-#include "app/state.h"
 #include "fuzz/reply.h"
 #include "fuzz/support.h"
 #include "link/link.h"
@@ -11,6 +10,7 @@
 #include "platform/userint.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/state.h"
 
 #include <QByteArray>
 
@@ -49,7 +49,7 @@ void openLine() {
 
 // The sensor: reads the request frame, then sends the reply in its chunks.
 void serve(const ReplyPlan &plan) {
-    if (!readExactly(master, static_cast<std::size_t>(4 + 2 * anzframe)))
+    if (!readExactly(master, static_cast<std::size_t>(FrameBytes())))
         return;
     std::size_t at = 0;
     for (std::size_t s : plan.chunkSizes) {

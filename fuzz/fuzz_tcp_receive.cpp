@@ -2,7 +2,6 @@
 // client. The program connects as it always does (InitTCP_IP, with ClientTCPCB as the client
 // callback), runs one of its commands and waits for the reply in its own loop; the decoders
 // then read szReadBuf. The sensor side is a plain socket in this process, served by a thread.
-#include "app/state.h"
 #include "fuzz/reply.h"
 #include "fuzz/support.h"
 #include "link/link.h"
@@ -11,6 +10,7 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/state.h"
 
 #include <QCoreApplication>
 
@@ -67,7 +67,7 @@ void connectProgram() {
 }
 
 void serve(const ReplyPlan &plan) {
-    const std::size_t frame = static_cast<std::size_t>(4 + 2 * anzframe);
+    const std::size_t frame = static_cast<std::size_t>(FrameBytes());
     const bool before = plan.flags & kSendBeforeRequest;
     if (!before && !readExactly(peer, frame))
         return;

@@ -1,10 +1,10 @@
 #include "fuzz/support.h"
 
 #include "app/callbacks.h"
-#include "app/state.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/state.h"
 
 #include <QByteArray>
 #include <QDir>

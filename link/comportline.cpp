@@ -1,10 +1,11 @@
 #include "link/comportline.h"
 
-#include "app/state.h"
 #include "link/connectpanel.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <cstdint>
 #include <cstdio>

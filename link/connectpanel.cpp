@@ -1,11 +1,13 @@
 #include "link/connectpanel.h"
 
-#include "app/state.h"
 #include "combobox/combobox.h"
 #include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
 #include "platform/userint.h"
+#include "shell/buttons.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +16,6 @@
 namespace qv {
 
 using namespace rt;
-
-std::uint16_t comprotocolold, comportold;
-char ipBufOld[256];
-char portNumStrOld[32];
 
 const char InfoButtonConnect[] = " Open a panel to select an interface protocol.";
 const char InfoEditCommunicationProtocol[] = " Select RS232 or TCP/IP Interface. ";
@@ -36,18 +34,8 @@ int helpOnly(int event, const char *text) {
     return 0;
 }
 
-// Accept stays dimmed until a try succeeds after the last opening or change; and while any
-// action runs, so that the settings are not taken in the middle of a check.
-bool acceptAllowed = false;
-
-void showAccept() {
-    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, ATTR_DIMMED,
-                     acceptAllowed && busy == 0 ? 0 : 1);
-}
-
 void dimAccept() {
-    acceptAllowed = false;
-    showAccept();
+    SetAcceptAllowed(false);
 }
 
 void showControl(int control, int visible) {
@@ -112,17 +100,6 @@ void InitIpAdressComboBox() {
                      ipComboBoxFileName);
     for (int i = 0; i < history.count; ++i)
         Combo_InsertComboItem(interfacepanel, INTERFACEP_STRINGIPADRESS, i, history.entries[i]);
-}
-
-void AllowAccept() {
-    acceptAllowed = true;
-    showAccept();
-}
-
-void SetLinkButtonsDimmed(int dimmed) {
-    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, ATTR_DIMMED, dimmed);
-    SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONDISCARD, ATTR_DIMMED, dimmed);
-    showAccept();
 }
 
 void InitConnectPanel() {

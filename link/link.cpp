@@ -1,7 +1,5 @@
 #include "link/link.h"
 
-#include "app/controls.h"
-#include "app/state.h"
 #include "link/comportline.h"
 #include "link/connectpanel.h"
 #include "platform/rs232.h"
@@ -10,6 +8,9 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/buttons.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <algorithm>
 #include <climits>
@@ -20,17 +21,6 @@
 namespace qv {
 
 using namespace rt;
-
-std::uint16_t comprotocol, comport;
-char ipBuf[256];
-char portNumStr[32];
-int portNum;
-std::uint32_t g_hconversation;
-std::uint16_t tcpcon;
-int bytesRead;
-std::int16_t ret;
-char szStatus[48];
-char version[49];
 
 namespace {
 
@@ -164,46 +154,22 @@ void InitTCP_IP() {
 void CheckComLine() {
     order = ORDER_GETVERSION;
     FillTxBuf(order, 0);
-    const int frameBytes = 4 + 2 * anzframe;
     if (comprotocol == 0) {
         FlushInQ(comport);
         FlushOutQ(comport);
-        // No events are pumped in this wait: the check keeps the operator out while it runs.
-        // So what the reconnect has shown so far ("TRY", a port that cannot be opened) is
-        // drawn first, or the operator would only ever see its outcome.
-        ProcessDrawEvents();
-        dataSize = 0;
-        ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), frameBytes);
-        tstart = Timer();
-        do {
-            dataSize = GetInQLen(comport);
-            tdiff = Timer() - tstart;
-            if (tdiff > kSerialCheckLimit)
-                break;
-        } while (dataSize < kVersionBytes);
-        if (dataSize > 0)
-            ComRd(comport, reinterpret_cast<char *>(szReadBuf), std::min(dataSize, kBufSize));
-        bytesToRead = kVersionBytes - dataSize;
+        // No events are pumped in the serial wait: the check keeps the operator out while it
+        // runs. What the reconnect has shown so far ("TRY", a port that cannot be opened) is
+        // drawn before it, or the operator would only ever see its outcome.
+        transact(kVersionBytes, kSerialCheckLimit, false);
     } else {
-        bytesToRead = kVersionBytes;
-        dataSize = kVersionBytes;
-        ClientTCPWrite(g_hconversation, szWriteBuf, frameBytes, kTcpTimeoutMs);
-        tstart = Timer();
-        replyDeadline = tstart + kTcpCheckLimit;
-        while (bytesToRead > 0) {
-            ProcessSystemEvents();
-            tdiff = Timer() - tstart;
-            if (tdiff > kTcpCheckLimit)
-                break;
-        }
-        replyDeadline = 0;
+        transact(kVersionBytes, kTcpCheckLimit, true);
     }
     if (bytesToRead == 0) {
         std::memcpy(version, szReadBuf, kVersionBytes);
         version[kVersionBytes] = '\0';
         SetCtrlVal(panel, P_DISPSTATUS, version);
         SetCtrlVal(interfacepanel, INTERFACEP_STATUS, version);
-        AllowAccept();
+        SetAcceptAllowed(true);
     } else {
         SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
         SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "CONNECTION FAILURE");

@@ -1,8 +1,8 @@
 #include "logo/logo.h"
 
-#include "app/controls.h"
-#include "app/state.h"
 #include "platform/userint.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 namespace qv {
 

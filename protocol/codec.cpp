@@ -1,26 +1,6 @@
 #include "protocol/codec.h"
 
-#include "calibration/calibration.h"
-
 namespace qv {
-
-u16 sync, anzframe, anzpara, anzdata, order;
-const int RAM = 1;
-const int EEPROM = 2;
-const int DATFILE = 3;
-u16 target, source;
-
-unsigned char szWriteBuf[kBufSize];
-unsigned char szReadBuf[kBufSize];
-u16 databuf[kDataWords];
-u16 pp[kParaWords];
-
-u16 power, pmode, average, evalmode, hold, intlim, maxcolno, outmode, trigger, exteach, calcmode,
-    dynwinlo, dynwinhi, colorgroup, frei15, frei16;
-u16 ctt[kTeachRows][5];
-u16 groupbuf[kTeachRows];
-
-u16 dataR, dataG, dataB, dataX, dataY, dataINT, dataCOL, dataRawR, dataRawG, dataRawB;
 
 namespace {
 
@@ -43,6 +23,10 @@ u16 *const kScalars[kTeachStart] = {
 constexpr u16 kDefaults[kTeachStart] = {250, 0, 128, 0, 10, 50, 1, 0, 0, 0, 0, 3000, 3500, 0, 0, 0};
 
 } // namespace
+
+int FrameBytes() {
+    return 4 + 2 * anzframe;
+}
 
 void FillTxBuf(u16 code, u16 row) {
     putWord(0, sync);

@@ -1,26 +1,19 @@
 #include "protocol/commands.h"
 
-#include "app/controls.h"
-#include "app/refresh.h"
-#include "app/state.h"
-#include "calibration/calibration.h"
-#include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/refresh.h"
+#include "shell/state.h"
 
 #include <algorithm>
 
 namespace qv {
 
 using namespace rt;
-
-std::uint16_t nBytesW;
-double tstart, tdiff;
-int dataSize, bytesToRead;
-double replyDeadline;
 
 const char InfoTimeoutVer[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR. \n "
                               "The version of the sensor is displayed as the name of this dialog "
@@ -30,10 +23,6 @@ namespace {
 
 constexpr double kReplyLimit = 2.0;
 constexpr unsigned kTcpWriteTimeoutMs = 2000;
-
-int frameBytes() {
-    return 4 + 2 * anzframe;
-}
 
 void failureReport() {
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
@@ -55,28 +44,31 @@ bool sendFrame(u16 code, u16 row) {
     FillTxBuf(order, row);
     if (comprotocol == 0)
         nBytesW = static_cast<u16>(
-            ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), frameBytes()));
+            ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), FrameBytes()));
     else
         nBytesW = static_cast<u16>(
-            ClientTCPWrite(g_hconversation, szWriteBuf, frameBytes(), kTcpWriteTimeoutMs));
-    if (nBytesW != frameBytes()) {
+            ClientTCPWrite(g_hconversation, szWriteBuf, FrameBytes(), kTcpWriteTimeoutMs));
+    if (nBytesW != FrameBytes()) {
         failureReport();
         return false;
     }
     return true;
 }
 
-// Writes the frame in szWriteBuf and waits up to the limit for `expected` reply bytes in
-// szReadBuf; the reply is complete exactly when bytesToRead ends at 0.
-void transact(int expected) {
+} // namespace
+
+void transact(int expected, double limit, bool pump) {
     if (comprotocol == 0) {
-        ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), frameBytes());
+        if (!pump)
+            ProcessDrawEvents();
+        ComWrt(comport, reinterpret_cast<const char *>(szWriteBuf), FrameBytes());
         tstart = Timer();
         for (;;) {
-            ProcessSystemEvents();
+            if (pump)
+                ProcessSystemEvents();
             dataSize = GetInQLen(comport);
             tdiff = Timer() - tstart;
-            if (tdiff > kReplyLimit || dataSize >= expected)
+            if (tdiff > limit || dataSize >= expected)
                 break;
         }
         if (dataSize > 0)
@@ -86,20 +78,19 @@ void transact(int expected) {
         // Set before writing, so the receive callback places the reply at offset 0.
         bytesToRead = expected;
         dataSize = expected;
-        ClientTCPWrite(g_hconversation, szWriteBuf, frameBytes(), kTcpWriteTimeoutMs);
+        ClientTCPWrite(g_hconversation, szWriteBuf, FrameBytes(),
+                       static_cast<unsigned>(limit * 1000));
         tstart = Timer();
-        replyDeadline = tstart + kReplyLimit;
+        replyDeadline = tstart + limit;
         while (bytesToRead > 0) {
             ProcessSystemEvents();
             tdiff = Timer() - tstart;
-            if (tdiff > kReplyLimit)
+            if (tdiff > limit)
                 break;
         }
         replyDeadline = 0;
     }
 }
-
-} // namespace
 
 void SendPara() {
     if (closing)
@@ -141,7 +132,7 @@ void GetCF() {
     flushSerial();
     order = ORDER_GETCF;
     FillTxBuf(order, 0);
-    transact(6);
+    transact(6, kReplyLimit, true);
     if (bytesToRead != 0) {
         failureReport();
         return;
@@ -162,7 +153,7 @@ void GetPara() {
     flushSerial();
     order = target == RAM ? ORDER_GETPARA_RAM : ORDER_GETPARA_EEPROM;
     FillTxBuf(order, 0);
-    transact(2 * anzpara);
+    transact(2 * anzpara, kReplyLimit, true);
     if (bytesToRead != 0) {
         failureReport();
         return;
@@ -173,7 +164,7 @@ void GetPara() {
 
 void GetDataFrame() {
     flushSerial();
-    transact(2 * anzdata);
+    transact(2 * anzdata, kReplyLimit, true);
 }
 
 void GetData() {

@@ -1,22 +1,15 @@
 // The sensor commands and the GO acquisition loop, over whichever link is selected.
 #pragma once
 
-#include <cstdint>
-
 namespace qv {
 
-// Transaction state, shared with the link's receive callback and the calibration.
-extern std::uint16_t nBytesW; // count returned by the last write of a write-only command
-extern double tstart;         // Timer reading when the request went out
-extern double tdiff;          // seconds waited so far
-extern int dataSize;          // TCP: expected reply length; RS-232: bytes queued at the last poll
-extern int bytesToRead;       // reply bytes still missing; 0 = the reply is complete
-// Timer reading at which the TCP transaction now waiting gives up; 0 while none waits. The
-// receive callback places bytes only for such a transaction, and waits for the rest of a reply
-// no longer than it does.
-extern double replyDeadline;
-
 extern const char InfoTimeoutVer[];
+
+// Writes the frame in szWriteBuf and waits up to `limit` seconds for `expected` reply bytes in
+// szReadBuf; the reply is complete exactly when bytesToRead ends at 0. On RS-232 the wait polls
+// the input queue, pumping events in every pass when `pump` is set, else drawing once before it
+// starts; on TCP it always pumps, since the receive callback runs only then.
+void transact(int expected, double limit, bool pump);
 
 // After a close (`closing`) every command returns at once, sending and showing nothing.
 

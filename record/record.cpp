@@ -1,10 +1,8 @@
 #include "record/record.h"
 
-#include "app/state.h"
-#include "calibration/calibration.h"
-#include "link/link.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "shell/state.h"
 
 #include <cstdio>
 #include <cstring>

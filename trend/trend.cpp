@@ -1,9 +1,7 @@
 #include "trend/trend.h"
 
-#include "app/controls.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
-#include "protocol/codec.h"
 #include "trend/trendview.h"
 
 #include <algorithm>
@@ -40,6 +38,12 @@ int helpOnly(int event, const char *text) {
         MessagePopup("INFO!", text);
     return 0;
 }
+
+using u16 = std::uint16_t;
+
+// PAUSE is red while it holds the picture, like the main panel's buttons that mark a state.
+constexpr int kPausedColor = 0xFF0000;
+constexpr int kButtonColor = 0xE0E0E0;
 
 unsigned spread(u16 a, u16 b, u16 c) {
     return static_cast<unsigned>(std::max({a, b, c}) - std::min({a, b, c}));
@@ -96,8 +100,7 @@ void saveCsv() {
 
 } // namespace
 
-void TrendAddReading() {
-    const std::uint16_t value[kTrendChannels] = {dataRawR, dataRawG, dataRawB, dataR, dataG, dataB};
+void TrendAddReading(const std::uint16_t (&value)[kTrendChannels]) {
     trendreadings.add(Timer(), value);
     TrendViewReadingAdded();
 }
@@ -138,7 +141,7 @@ int CBF_ButtonPause(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         trendpaused = !trendpaused;
         SetCtrlAttribute(trendpanel, TRENDP_BUTTONPAUSE, ATTR_CMD_BUTTON_COLOR,
-                         trendpaused ? kColorRed : kColorLightGrey);
+                         trendpaused ? kPausedColor : kButtonColor);
         SetCtrlVal(trendpanel, TRENDP_STATUS,
                    trendpaused ? "PAUSED: THE READINGS ARE STILL KEPT" : "");
         if (!trendpaused)

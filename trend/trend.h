@@ -24,9 +24,9 @@ extern const char InfoButtonPause[];
 extern const char InfoButtonSaveCsv[];
 extern const char kTrendCsvHeader[]; // first line of a saved file, without its line end
 
-// Keeps the reading just decoded (dataRawR ... dataB) with the time; called for every reading
-// the panel shows. Cheap: the picture follows later, at most at the screen's rate.
-void TrendAddReading();
+// Keeps a reading (raw red, green, blue, then calibrated) with the time; called for every
+// reading the panel shows. Cheap: the picture follows later, at most at the screen's rate.
+void TrendAddReading(const std::uint16_t (&value)[kTrendChannels]);
 
 // Writes the readings of `store` as CSV to `path`, through a temporary beside it that then
 // replaces the file, so that a failed write leaves an earlier file as it was. Returns true when

@@ -1,8 +1,8 @@
 // A right click on any control with a handler shows its help text, word for word, in a box
 // titled "INFO!", and does nothing else.
-#include "app/controls.h"
-#include "app/state.h"
 #include "link/connectpanel.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 #include "trend/trend.h"
 

@@ -5,11 +5,12 @@
 // Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/connectpanel.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

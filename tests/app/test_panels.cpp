@@ -1,10 +1,12 @@
 // The resource file against the program: every control the program addresses is there with the
 // ID, kind and callback the program expects, and both panels are laid out cleanly.
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/connectpanel.h"
 #include "logo/logo.h"
 #include "platform/testing.h"
+#include "shell/buttons.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 #include "trend/trend.h"
 

@@ -1,8 +1,8 @@
 // A decoded reading reaches the fourteen indicators, with the raw and calibrated spreads.
-#include "app/controls.h"
-#include "app/refresh.h"
-#include "app/state.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/refresh.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 
 #include <QTest>

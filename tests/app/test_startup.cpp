@@ -4,12 +4,14 @@
 // Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/testing.h"
 #include "protocol/codec.h"
+#include "shell/buttons.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 
 #include <QCoreApplication>

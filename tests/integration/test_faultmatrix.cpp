@@ -1,15 +1,15 @@
 // Every sensor command and the link check, over both links, under every fault the sensor or
 // the line can show. Each case must end in its documented outcome, within its time limit,
 // with the state that must survive intact. The matrix is printed at the end of the log.
-#include "app/controls.h"
-#include "app/refresh.h"
-#include "app/state.h"
 #include "calibration/calibration.h"
 #include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/controls.h"
+#include "shell/refresh.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

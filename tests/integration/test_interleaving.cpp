@@ -5,13 +5,15 @@
 // come back, and that a close is honoured. The log ends with the matrix.
 //
 // QUORVAT_INTERLEAVING_ROWS=GO,TRY (row names below) runs those rows only.
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/testing.h"
+#include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
@@ -330,6 +332,9 @@ class InterleavingTest : public QObject {
     void initTestCase() {
         qvtest::initRunTime();
         project_ = std::make_unique<qvtest::ScratchProject>();
+        // Where start-up would keep the history, and the calibration record beside it.
+        rt::CopyText(ipComboBoxFileName,
+                     project_->file(kHistoryFileName).toLocal8Bit().constData());
         qvsim::Options o = qvtest::quietSensor(kVersion);
         o.onEvent = [](const std::string &line) { g_watch.seen(line); };
         rig_ = std::make_unique<qvtest::SensorRig>(std::move(o));

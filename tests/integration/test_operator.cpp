@@ -1,8 +1,6 @@
 // Whole operator flows: the main panel's buttons clicked as an operator clicks them, with the
 // simulator as the sensor, over TCP and over a pseudo-terminal. Clicks that come "during" a
 // running command are timers that fire inside the program's own waits.
-#include "app/controls.h"
-#include "app/state.h"
 #include "calibration/calibration.h"
 #include "link/link.h"
 #include "logo/logo.h"
@@ -11,6 +9,8 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "record/record.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

@@ -1,10 +1,11 @@
 // The whole program run in this process, start to exit, against the simulator: the close box
 // ends a running GO loop after its turn, the link is closed and the exit code is 0.
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/link.h"
 #include "platform/testing.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

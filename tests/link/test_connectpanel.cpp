@@ -4,8 +4,7 @@
 // Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/comportline.h"
 #include "link/connectpanel.h"
 #include "link/history.h"
@@ -16,6 +15,8 @@
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

@@ -1,7 +1,5 @@
 // The reconnect sequence and the link check against the simulator, over a real TCP socket on
 // 127.0.0.1 and a real pseudo-terminal.
-#include "app/controls.h"
-#include "app/state.h"
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
@@ -10,6 +8,8 @@
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "protocol/commands.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "sim/simulator.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"

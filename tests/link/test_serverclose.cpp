@@ -1,12 +1,13 @@
 // The sensor closing the TCP connection, again and again: each close is reported once, the
 // conversation it ended is released, and the program reconnects every time the operator asks,
 // however many closes came before.
-#include "app/state.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "sim/simulator.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"

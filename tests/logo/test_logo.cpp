@@ -1,9 +1,9 @@
 // The branding banner on the real main panel: what each row creates and where, rows that must
 // change nothing, bitmaps that cannot be loaded, and that every row reads cleanly in the banner.
-#include "app/controls.h"
-#include "app/state.h"
 #include "logo/logo.h"
 #include "platform/testing.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 
 #include <QCoreApplication>

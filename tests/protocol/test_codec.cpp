@@ -15,7 +15,7 @@ QByteArray hex(const char *spaced) {
 }
 
 QByteArray frame() {
-    return QByteArray(reinterpret_cast<const char *>(szWriteBuf), kFrameBytes);
+    return QByteArray(reinterpret_cast<const char *>(szWriteBuf), FrameBytes());
 }
 
 void startValues() {
@@ -92,7 +92,7 @@ class CodecTest : public QObject {
             QCOMPARE(frame().left(4), QByteArray("\x00\x55\x00", 3) + char(code));
             QVERIFY(frame().mid(4) != QByteArray(32, char(0xAA)));
             // Nothing is written past the frame.
-            QCOMPARE(static_cast<int>(szWriteBuf[kFrameBytes]), 0xAA);
+            QCOMPARE(static_cast<int>(szWriteBuf[FrameBytes()]), 0xAA);
             if (code != ORDER_SETTEACH && code != ORDER_SETCF) // codes out of the table too
                 QCOMPARE(frame().mid(4, 4), hex("00 FA 00 00"));
         }

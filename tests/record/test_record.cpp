@@ -1,9 +1,9 @@
 // The calibration record: each line byte for byte (time with its offset, quoting, the formula
 // guard, Latin-1 text as UTF-8), one header, earlier lines kept, and a file that cannot be
 // written reported once per run while the calibration goes on.
-#include "app/state.h"
 #include "platform/utility.h"
 #include "record/record.h"
+#include "shell/state.h"
 #include "tests/support/support.h"
 
 #include <QDir>

@@ -1,8 +1,7 @@
 // What the program exposes to the machine and to the data it is given: no listening socket,
 // no file written but the address history and the calibration record, no outside text used as
 // a format, no copy that can run past its buffer.
-#include "app/controls.h"
-#include "app/state.h"
+#include "app/startup.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/testing.h"
@@ -10,6 +9,8 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "record/record.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 

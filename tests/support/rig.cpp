@@ -1,9 +1,10 @@
 #include "tests/support/rig.h"
 
-#include "app/state.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/userint.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 
 #include <QByteArray>
 #include <QTimer>

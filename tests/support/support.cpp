@@ -1,10 +1,10 @@
 #include "tests/support/support.h"
 
 #include "app/callbacks.h"
-#include "app/state.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/state.h"
 #include "trend/trend.h"
 
 #include <QApplication>

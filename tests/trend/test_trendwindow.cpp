@@ -1,10 +1,10 @@
 // The trend window with the simulator as the sensor: TREND opens it beside the main panel, it
 // follows GO, holds still on PAUSE while the readings are still kept, and SAVE CSV writes what is
 // kept. The pictures it takes are for looking at.
-#include "app/controls.h"
-#include "app/state.h"
 #include "platform/canvas.h"
 #include "platform/testing.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 #include "trend/trend.h"

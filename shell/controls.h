@@ -1,5 +1,6 @@
-// Control IDs of the main panel (resource 2 of the resource file). The resource file binds
-// them; a test checks that it carries exactly these IDs, kinds and callbacks.
+// Control IDs of the main panel (resource 2 of the resource file) and of the connection panel
+// (resource 1). The resource file binds them; a test checks that it carries exactly these IDs,
+// kinds and callbacks.
 #pragma once
 
 namespace qv {
@@ -38,6 +39,16 @@ constexpr int P_DATAB_B = 38;
 constexpr int P_DATAG_B = 39;
 constexpr int P_DATAR_B = 40;
 constexpr int P_BUTTONTREND = 49;
+
+constexpr int INTERFACEP_EDITCOMMUNICATIONPROTOCOL = 2;
+constexpr int INTERFACEP_BUTTONTRYTOCONNECT = 3;
+constexpr int INTERFACEP_BUTTONDISCARD = 4;
+constexpr int INTERFACEP_BUTTONACCEPT = 5;
+constexpr int INTERFACEP_EDITSELECTCOMPORT = 6;
+constexpr int INTERFACEP_STATUS = 7;
+constexpr int INTERFACEP_STRINGPORTNUMBER = 8;
+constexpr int INTERFACEP_STRINGIPADRESS = 9;
+constexpr int INTERFACEP_COMPORTDEVICE = 11; // the device the COM port number means
 
 // Colours of the command buttons (0xRRGGBB).
 constexpr int kColorRed = 0xFF0000;

@@ -1,16 +1,13 @@
-#include "app/refresh.h"
+#include "shell/refresh.h"
 
-#include "app/controls.h"
-#include "app/state.h"
 #include "platform/userint.h"
-#include "protocol/codec.h"
+#include "shell/controls.h"
+#include "shell/state.h"
 #include "trend/trend.h"
 
 namespace qv {
 
 using namespace rt;
-
-std::uint16_t deltaraw, deltacalib;
 
 namespace {
 u16 largest(u16 a, u16 b, u16 c) {
@@ -47,7 +44,7 @@ void SetPanelData() {
     SetCtrlVal(panel, P_DATARAWB_B, dataRawB);
     SetCtrlVal(panel, P_DELTARAW, deltaraw);
     SetCtrlVal(panel, P_DELTACALIB, deltacalib);
-    TrendAddReading();
+    TrendAddReading({dataRawR, dataRawG, dataRawB, dataR, dataG, dataB});
 }
 
 } // namespace qv

@@ -1,7 +1,6 @@
-#include "app/state.h"
+#include "app/startup.h"
 
 #include "app/callbacks.h"
-#include "app/controls.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "logo/logo.h"
@@ -10,21 +9,15 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/buttons.h"
+#include "shell/state.h"
 #include "trend/trend.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace qv {
 
 using namespace rt;
-
-int panel, interfacepanel;
-std::uint16_t poll;
-int busy;
-std::uint16_t closing;
-char proj_dir[260];
-char ipComboBoxFileName[260];
 
 namespace {
 constexpr int kMainPanel = 2;
@@ -118,20 +111,6 @@ void InitVars() {
     SetButtonsDimmed(1);
     TryToConnect();
     SetButtonsDimmed(0);
-}
-
-void SetButtonsDimmed(int dimmed) {
-    // Clicks that queued up while the program was blocked were made on dimmed buttons: they
-    // meet them dimmed still, and are dropped, before the outermost action gives them back.
-    if (!dimmed && busy == 1)
-        ProcessSystemEvents();
-    busy = dimmed ? busy + 1 : std::max(0, busy - 1);
-    const int dim = busy > 0 ? 1 : 0;
-    for (int control : {P_BUTTONGETCF, P_BUTTONSENDCF, P_BUTTONGO, P_BUTTONSENDPOWER,
-                        P_BUTTONFINISHCALIB, P_BUTTONCALCCF})
-        SetCtrlAttribute(panel, control, ATTR_DIMMED, dim);
-    SetLinkButtonsDimmed(dim);
-    ProcessSystemEvents();
 }
 
 int CBF_P(int, int event, void *, int, int) {
