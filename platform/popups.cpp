@@ -1,0 +1,81 @@
+// Modal pop-ups: messages, confirmations, the save-file dialog; tests answer them by handler.
+#include "platform/runtime_p.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+namespace qv::rt {
+
+using namespace detail;
+
+void SetPopupHandler(PopupHandler handler) {
+    rt().popupHandler = std::move(handler);
+}
+
+namespace {
+int showPopup(PopupKind kind, const char *title, const char *message) {
+    const std::string t = title ? title : "", m = message ? message : "";
+    if (rt().popupHandler)
+        return rt().popupHandler(kind, t, m);
+    if (!QApplication::instance())
+        return kUIENotInitialized;
+    QMessageBox box(kind == PopupKind::Confirm ? QMessageBox::Question : QMessageBox::Information,
+                    latin1(t.c_str()), latin1(m.c_str()),
+                    kind == PopupKind::Confirm ? (QMessageBox::Yes | QMessageBox::No)
+                                               : QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    const int answer = box.exec();
+    return kind == PopupKind::Confirm ? (answer == QMessageBox::Yes ? 1 : 0) : 0;
+}
+} // namespace
+
+int MessagePopup(const char *title, const char *message) {
+    const int status = showPopup(PopupKind::Message, title, message);
+    return status < 0 ? status : 0;
+}
+
+int ConfirmPopup(const char *title, const char *message) {
+    return showPopup(PopupKind::Confirm, title, message);
+}
+
+void SetSaveFileHandler(SaveFileHandler handler) {
+    rt().saveFileHandler = std::move(handler);
+}
+
+int SaveFilePopupText(const char *title, const char *suggested, char *path, std::size_t size) {
+    if (!path || size == 0)
+        return kUIEValueInvalid;
+    path[0] = '\0';
+    const std::string t = title ? title : "", s = suggested ? suggested : "";
+    QString chosen;
+    if (rt().saveFileHandler) {
+        chosen = QString::fromLocal8Bit(rt().saveFileHandler(t, s).c_str());
+    } else {
+        if (!QApplication::instance())
+            return kUIENotInitialized;
+        QString start = QString::fromLocal8Bit(s.c_str());
+        if (!QDir::isAbsolutePath(start)) {
+            // Not every account has a documents folder; its home it has.
+            QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+            if (dir.isEmpty() || !QDir(dir).exists())
+                dir = QDir::homePath();
+            start = QDir(dir).filePath(start);
+        }
+        chosen =
+            QFileDialog::getSaveFileName(QApplication::activeWindow(), latin1(t.c_str()), start);
+    }
+    if (chosen.isEmpty())
+        return 0;
+    const QByteArray bytes = QDir::toNativeSeparators(chosen).toLocal8Bit();
+    if (static_cast<std::size_t>(bytes.size()) >= size)
+        return kUIEValueInvalid;
+    copyOut(bytes, path, size);
+    return 1;
+}
+
+} // namespace qv::rt
