@@ -65,8 +65,10 @@ class ServerCloseTest : public QObject {
             QCOMPARE(rt::DisconnectFromTCPServer(closed), rt::kTCP_NoConnectionEstablished);
         }
         QCOMPARE(popups.count(), std::size_t(kCloses));
-        for (const qvtest::Popup &p : popups.popups)
+        for (const qvtest::Popup &p : popups.popups) {
+            QCOMPARE(QByteArray(p.title.c_str()), QByteArray("TCP Client"));
             QCOMPARE(QByteArray(p.text.c_str()), QByteArray("Server has closed connection!"));
+        }
         TryToConnect();
         QCOMPARE(tcpcon, std::uint16_t(1));
         QCOMPARE(QByteArray(version), QByteArray(kVersion));
