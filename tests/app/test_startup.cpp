@@ -1,17 +1,20 @@
-// Start-up and shut-down of the program: its start values, the history path, the button group,
-// the close box, and the exit code when the resource file is missing or damaged.
+// Start-up: its values and steps in place before the first connection attempt, where the address
+// history goes, what is on screen while the serial check holds the program, and the exit code
+// when the resource file is missing or damaged.
 
-// Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
+// Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
 #include "app/startup.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/testing.h"
+#include "platform/utility.h"
 #include "protocol/codec.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/state.h"
+#include "tests/support/rig.h"
 #include "tests/support/support.h"
 
 #include <QCoreApplication>
@@ -22,34 +25,26 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <vector>
+#include <sys/stat.h>
 
 using namespace qv;
+using qvtest::addressList;
+using qvtest::fileBytes;
 
 namespace {
-int dimmed(int control) {
-    int d = -1;
-    rt::GetCtrlAttribute(panel, control, rt::ATTR_DIMMED, &d);
-    return d;
-}
 
 // Runs the real program from a folder of its own holding `uir` as its resource file (none
-// when empty); returns its exit code and standard error.
-std::pair<int, QByteArray> runWithResource(const QByteArray &uir, bool writeUir = true) {
+// when null); returns its exit code and standard error.
+std::pair<int, QByteArray> runWithResource(const QByteArray &uir) {
     QTemporaryDir dir;
     const QString exe = dir.filePath("quorvat");
     QFile::copy(QDir(QCoreApplication::applicationDirPath()).filePath("quorvat"), exe);
-    if (writeUir) {
-        QFile f(dir.filePath("QuorvatV60.uir"));
-        f.open(QIODevice::WriteOnly);
+    QFile f(dir.filePath(kResourceFile));
+    if (!uir.isNull() && f.open(QIODevice::WriteOnly))
         f.write(uir);
-    }
+    f.close();
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
     p.start(exe, {});
     if (!p.waitForFinished(10000)) {
         p.kill();
@@ -58,27 +53,42 @@ std::pair<int, QByteArray> runWithResource(const QByteArray &uir, bool writeUir 
     return {p.exitCode(), p.readAllStandardError()};
 }
 
-QByteArray realResource() {
-    QFile f(QDir(QCoreApplication::applicationDirPath()).filePath("QuorvatV60.uir"));
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 } // namespace
 
 class StartupTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<qvtest::SensorRig> rig_;
+    QTemporaryDir home_;
+
+    // Start-up with the program's folder taken to be `programDir` and the data folders under
+    // `dataHome`, the panel pointing at the simulator; returns what it wrote to standard error.
+    QByteArray startUpIn(const QString &programDir, const QString &dataHome) {
+        qvtest::loadPanels();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+        rt::SetProjectDirForTesting(QFile::encodeName(programDir).constData());
+        rig_->select(qvtest::Link::Tcp);
+        qvtest::PopupRecorder popups;
+        qvtest::StderrCapture err;
+        InitVars();
+        rt::SetProjectDirForTesting(nullptr);
+        return err.text();
+    }
+
   private slots:
-    void initTestCase() { qvtest::loadPanels(); }
+    void initTestCase() {
+        qvtest::loadPanels();
+        rig_ = std::make_unique<qvtest::SensorRig>();
+    }
 
     // The start values and the earlier start-up steps are in place when the first connection
     // attempt runs: a refused connect shows its box in the middle of that attempt.
     void startUpOrderAndValues() {
         qvtest::ScratchProject project;
+        const QByteArray history = qvtest::historyRecords({"10.1.1.1", "", "sensor.local"});
         {
-            QFile history(project.file("IPComboBoxQuorvatv60.ipa"));
-            QVERIFY(history.open(QIODevice::WriteOnly));
-            for (const char *address : {"10.1.1.1", "", "sensor.local"})
-                history.write(QByteArray(address).leftJustified(100, '\0').append('\n'));
+            QFile f(project.file(kHistoryFileName));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(history);
         }
         anzpara = anzframe = anzdata = qv::sync = order = target = comport = 7;
         poll = tcpcon = 1;
@@ -89,7 +99,7 @@ class StartupTest : public QObject {
         qvtest::PopupRecorder popups;
         std::vector<u16> atAttempt;
         int controlsAtAttempt = 0, comPortShown = -1, frameColour = -1, listShown = -1;
-        QList<QByteArray> listAtAttempt;
+        QByteArrayList listAtAttempt;
         popups.onPopup = [&](const qvtest::Popup &) {
             // The address field is a combo box, grey-framed, its list loaded from the file.
             Combo_GetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS,
@@ -97,19 +107,13 @@ class StartupTest : public QObject {
             void *record = nullptr;
             rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA,
                                  &record);
-            const int ring = record ? static_cast<ComboRec *>(record)->ringCtrl : 0;
-            rt::GetCtrlAttribute(interfacepanel, ring, rt::ATTR_VISIBLE, &listShown);
-            int count = 0;
-            rt::GetNumListItems(interfacepanel, ring, &count);
-            for (int i = 0; i < count; ++i) {
-                char value[128] = "";
-                rt::GetValueFromIndex(interfacepanel, ring, i, value);
-                listAtAttempt << value;
-            }
+            listShown = qvtest::attr(interfacepanel, static_cast<ComboRec *>(record)->ringCtrl,
+                                     rt::ATTR_VISIBLE);
+            listAtAttempt = addressList();
             atAttempt = {anzpara, anzframe, anzdata, qv::sync, order, target, comport, poll};
             rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsAtAttempt);
-            rt::GetCtrlAttribute(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE,
-                                 &comPortShown);
+            comPortShown =
+                qvtest::attr(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE);
         };
         const QString before = QDir::currentPath();
         QDir::setCurrent(QDir::tempPath()); // the history path must not depend on it
@@ -122,51 +126,75 @@ class StartupTest : public QObject {
         QCOMPARE(comPortShown, 0);                       // laid out for TCP/IP
         QCOMPARE(listShown, 1);
         QCOMPARE(frameColour, 0xE0E0E0);
-        QCOMPARE(listAtAttempt, (QList<QByteArray>{"10.1.1.1", "sensor.local"}));
+        QCOMPARE(listAtAttempt, (QByteArrayList{"10.1.1.1", "sensor.local"}));
+        // Only the list is filled: the field keeps its starting value, the file its bytes.
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGIPADRESS), "127.0.0.1");
+        QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
         QCOMPARE(tcpcon, u16(0));
         QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
-                 QDir::toNativeSeparators(project.file("IPComboBoxQuorvatv60.ipa")));
+                 QDir::toNativeSeparators(project.file(kHistoryFileName)));
         QCOMPARE(QString::fromLocal8Bit(proj_dir), QDir::toNativeSeparators(project.path()));
-        qvtest::loadPanels();
     }
 
-    void buttonGroupDimsExactlyTheSixCommands() {
-        const int group[] = {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF,
-                             P_BUTTONGO,        P_BUTTONCALCCF, P_BUTTONFINISHCALIB};
-        SetButtonsDimmed(1);
-        for (int c : group)
-            QCOMPARE(dimmed(c), 1);
-        QCOMPARE(dimmed(P_BUTTONSTOP), 0);
-        QCOMPARE(dimmed(P_BUTTONCONNECT), 0);
-        // Dimmed buttons take no clicks: no second command can start.
-        int commits = 0;
-        rt::InstallCtrlCallback(
-            panel, P_BUTTONGO,
-            [](int, int, int event, void *data, int, int) {
-                if (event == rt::EVENT_COMMIT)
-                    ++*static_cast<int *>(data);
-                return 0;
-            },
-            &commits);
-        qvtest::click(panel, P_BUTTONGO);
-        qvtest::pump(30);
-        QCOMPARE(commits, 0);
-        SetButtonsDimmed(0);
-        for (int c : group)
-            QCOMPARE(dimmed(c), 0);
-        qvtest::click(panel, P_BUTTONGO);
-        QVERIFY(qvtest::waitFor([&] { return commits == 1; }));
-        qvtest::loadPanels();
-    }
-
-    // The close box ends the event loop and stops a running GO loop; the window stays until
-    // the program discards it.
-    void closeBoxEndsTheEventLoop() {
-        poll = 1;
-        QTimer::singleShot(20, [] { rt::testing::PanelWidget(panel)->close(); });
-        QCOMPARE(rt::RunUserInterface(), 0);
-        QCOMPARE(poll, u16(0));
-        QVERIFY(rt::testing::PanelWidget(panel)->isVisible());
+    // The history stays beside the program while a write there works, and the try leaves no
+    // trace, not even on a temporary left from before. Where writes fail for everyone, root
+    // included (/proc), it goes to the data folder, made for the purpose and read from there.
+    // A folder without write bits goes whichever way a real write there goes (root writes
+    // through them). When no folder can hold it, start-up goes on without one and says so.
+    void whereTheHistoryGoes() {
+        const QString dataHome = home_.filePath("data");
+        const QString data = QDir(dataHome).filePath(QCoreApplication::applicationName());
+        const auto historyIn = [](const QString &folder) {
+            return QDir::toNativeSeparators(QDir(folder).filePath(kHistoryFileName));
+        };
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        for (bool leftOver : {false, true}) {
+            QTemporaryDir program;
+            QFile left(program.filePath(QString(kHistoryFileName) + ".tmp"));
+            QVERIFY(!leftOver || (left.open(QIODevice::WriteOnly) && left.write("before") > 0));
+            left.close();
+            QCOMPARE(startUpIn(program.path(), dataHome), QByteArray());
+            QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName), historyIn(program.path()));
+            QCOMPARE(QDir(program.path()).entryList(all).size(), int(leftOver));
+            QVERIFY(!leftOver || fileBytes(left.fileName()) == "before");
+            QVERIFY(!QFileInfo::exists(dataHome));
+        }
+        QVERIFY(QDir().mkpath(data));
+        QFile seeded(historyIn(data));
+        QVERIFY(seeded.open(QIODevice::WriteOnly));
+        seeded.write(qvtest::historyRecords({"10.9.8.7"}));
+        seeded.close();
+        QCOMPARE(startUpIn("/proc", dataHome), QByteArray());
+        QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName), historyIn(data));
+        QCOMPARE(addressList(), QByteArrayList{"10.9.8.7"});
+        QVERIFY(QDir(dataHome).removeRecursively());
+        QCOMPARE(startUpIn("/proc", dataHome), QByteArray());
+        QVERIFY(QFileInfo(data).isDir());
+        QCOMPARE(QDir(data).entryList(all), QStringList());
+        {
+            QTemporaryDir program;
+            const QByteArray name = QFile::encodeName(program.path());
+            QVERIFY(chmod(name.constData(), 0555) == 0);
+            QFile attempt(program.filePath("attempt"));
+            const bool writes = attempt.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+            attempt.remove();
+            QCOMPARE(startUpIn(program.path(), dataHome), QByteArray());
+            QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
+                     historyIn(writes ? program.path() : data));
+            chmod(name.constData(), 0755);
+        }
+        const QString unmakeable = "/proc/quorvat-no-such-folder";
+        const QByteArray err = startUpIn("/proc", unmakeable);
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(
+            err.startsWith(
+                "quorvat: cannot create the folder " +
+                QFile::encodeName(QDir(unmakeable).filePath(QCoreApplication::applicationName())) +
+                " for the address history"),
+            err.constData());
+        QCOMPARE(ipComboBoxFileName[0], '\0');
+        QCOMPARE(addressList(), QByteArrayList());
+        qunsetenv("XDG_DATA_HOME");
     }
 
     // The serial link check pumps no events for its 2 s. What start-up has shown by then is on
@@ -188,8 +216,7 @@ class StartupTest : public QObject {
         rt::testing::SetDrawHook({});
         QVERIFY(!screen.isNull());
         QCOMPARE(QByteArray(szStatus), QByteArray("No serial port found"));
-        const auto statusOn = [&](const QImage &image) {
-            const QRect r = qvtest::widget(panel, P_DISPSTATUS)->geometry();
+        const auto part = [](const QImage &image, const QRect &r) {
             return image.copy(r).convertToFormat(QImage::Format_RGB32);
         };
         // Against the panel drawn now, after the check: "TIMEOUT"; and showing the reason.
@@ -198,42 +225,34 @@ class StartupTest : public QObject {
             rt::testing::FlushDisplays();
             return window->grab().toImage();
         };
-        QVERIFY(statusOn(screen) != statusOn(drawnWith("TIMEOUT")));
+        const QRect status = qvtest::widget(panel, P_DISPSTATUS)->geometry();
+        QVERIFY(part(screen, status) != part(drawnWith("TIMEOUT"), status));
         SetButtonsDimmed(1); // as during the check
         const QImage during = drawnWith("No serial port found");
         SetButtonsDimmed(0);
-        QCOMPARE(statusOn(screen), statusOn(during));
+        QCOMPARE(part(screen, status), part(during, status));
         const QRect commands = qvtest::widget(panel, P_BUTTONSENDPOWER)
                                    ->geometry()
                                    .united(qvtest::widget(panel, P_BUTTONFINISHCALIB)->geometry());
-        QCOMPARE(screen.copy(commands).convertToFormat(QImage::Format_RGB32),
-                 during.copy(commands).convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(part(screen, commands), part(during, commands));
         QCOMPARE(screen.pixelColor(4, 4), QColor(0x00, 0x80, 0xFF)); // the banner
         qunsetenv("QUORVAT_COM7");
-        qvtest::loadPanels();
     }
 
     void damagedResourceEndsStartUpWithMinusOne() {
-        QByteArray noConnectionPanel = realResource();
-        noConnectionPanel.replace("\"resource\": 1", "\"resource\": 7");
-        QByteArray unknownCallback = realResource();
-        unknownCallback.replace("CBF_ButtonGo", "CBF_ButtonGone");
-        const struct {
-            const char *name;
-            QByteArray uir;
-            bool write;
-            const char *says;
-        } cases[] = {
-            {"missing", {}, false, "QuorvatV60.uir"},
-            {"not JSON", "{ panels: [", true, "not a resource file"},
-            {"panel missing", noConnectionPanel, true, "no panel 1"},
-            {"callback unknown", unknownCallback, true, "CBF_ButtonGone"},
+        const QByteArray real =
+            fileBytes(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));
+        const std::pair<QByteArray, const char *> cases[] = {
+            {QByteArray(), kResourceFile}, // missing
+            {"{ panels: [", "not a resource file"},
+            {QByteArray(real).replace("\"resource\": 1", "\"resource\": 7"), "no panel 1"},
+            {QByteArray(real).replace("CBF_ButtonGo", "CBF_ButtonGone"), "CBF_ButtonGone"},
         };
-        for (const auto &c : cases) {
-            const auto [code, err] = runWithResource(c.uir, c.write);
-            QVERIFY2(code == 255, c.name); // -1 as the process's exit status
-            QVERIFY2(err.contains("quorvat: cannot load panel"), c.name);
-            QVERIFY2(err.contains(c.says), qPrintable(QString(c.name) + ": " + err));
+        for (const auto &[uir, says] : cases) {
+            const auto [code, err] = runWithResource(uir);
+            QCOMPARE(code, 255); // -1 as the process's exit status
+            QVERIFY2(err.contains("quorvat: cannot load panel"), err.constData());
+            QVERIFY2(err.contains(says), err.constData());
         }
     }
 };

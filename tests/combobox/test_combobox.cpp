@@ -1,11 +1,96 @@
-// The combo box as the program builds and changes it: creation and its refusals, attributes,
-// the list, removal.
+// The combo box on a panel of its own: creation and its refusals, attributes and the list as the
+// program uses them; typing with completion, the list from the keyboard and the mouse, the focus
+// kept on the text field, and what reaches the field's own callback, as the operator meets them.
+#include "combobox/combobox.h"
 #include "combobox/testing.h"
-#include "fixture.h"
+#include "platform/testing.h"
+#include "platform/thread.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
 
-using namespace fixture;
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace qv;
+using namespace qv::rt;
 
 namespace {
+
+// Tab order is creation order: BEFORE, FLAT, SUNK, NUM, NOTE, AFTER, PLAIN.
+enum : int { BEFORE = 1, FLAT = 2, SUNK = 3, NUM = 4, NOTE = 5, AFTER = 6, PLAIN = 7 };
+
+const char kPanels[] = R"({ "panels": [ { "resource": 7, "name": "C", "title": "Combo",
+  "width": 360, "height": 230, "controls": [
+    { "id": 1, "name": "BEFORE", "kind": "command_button", "label": "Before", "left": 10,
+      "top": 10, "width": 70, "height": 24 },
+    { "id": 2, "name": "FLAT", "kind": "string", "label": "Address", "left": 100, "top": 50,
+      "width": 120, "height": 20, "callback": "user" },
+    { "id": 3, "name": "SUNK", "kind": "string", "look": 2, "label": "Host", "left": 100,
+      "top": 110, "width": 120, "height": 20, "callback": "user" },
+    { "id": 4, "name": "NUM", "kind": "numeric", "left": 250, "top": 50, "width": 80,
+      "height": 22, "min": 0, "max": 100 },
+    { "id": 5, "name": "NOTE", "kind": "text_message", "label": "Note", "left": 250,
+      "top": 110 },
+    { "id": 6, "name": "AFTER", "kind": "command_button", "label": "After", "left": 250,
+      "top": 180, "width": 70, "height": 24 },
+    { "id": 7, "name": "PLAIN", "kind": "string", "left": 10, "top": 180, "width": 120,
+      "height": 20 } ] } ] })";
+
+// What reaches the string controls' own callback.
+struct Seen {
+    int control, event;
+    void *data;
+    int data1;
+};
+std::vector<Seen> seen;
+int userResult = 0;
+std::function<void(const Seen &)> onEvent; // runs where the program's own handler would
+int userData = 0;                          // its address is the string controls' callback data
+
+int user(int, int control, int event, void *data, int data1, int) {
+    seen.push_back({control, event, data, data1});
+    if (onEvent)
+        onEvent(seen.back());
+    return userResult;
+}
+
+int count(int event) {
+    return int(
+        std::count_if(seen.begin(), seen.end(), [&](const Seen &s) { return s.event == event; }));
+}
+
+int attr(int panel, int ctrl, int attribute) {
+    int v = -999;
+    GetCtrlAttribute(panel, ctrl, attribute, &v);
+    return v;
+}
+
+QRect geometry(int panel, int ctrl) {
+    return QRect(attr(panel, ctrl, ATTR_LEFT), attr(panel, ctrl, ATTR_TOP),
+                 attr(panel, ctrl, ATTR_WIDTH), attr(panel, ctrl, ATTR_HEIGHT));
+}
+
+QByteArray text(int panel, int ctrl) {
+    char buffer[256];
+    GetCtrlVal(panel, ctrl, buffer);
+    return buffer;
+}
+
+ComboRec *recordOf(int panel, int ctrl) {
+    void *data = nullptr;
+    GetCtrlAttribute(panel, ctrl, ATTR_CALLBACK_DATA, &data);
+    return static_cast<ComboRec *>(data);
+}
+
+QWidget *popup() {
+    return QApplication::activePopupWidget();
+}
 
 int g_allocationsLeft = -1; // -1: no limit
 void *limitedAllocator(std::size_t size) {
@@ -16,26 +101,72 @@ void *limitedAllocator(std::size_t size) {
     return std::malloc(size);
 }
 
-QRect geometry(int panel, int ctrl) {
-    return QRect(attr(panel, ctrl, ATTR_LEFT), attr(panel, ctrl, ATTR_TOP),
-                 attr(panel, ctrl, ATTR_WIDTH), attr(panel, ctrl, ATTR_HEIGHT));
-}
-
 } // namespace
 
 class ComboBoxTest : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
     int panel_ = 0;
+    int ring_ = 0;
+
+    // A combo box on `ctrl` holding `items`, with the focus in its text field.
+    QLineEdit *combo(int ctrl, std::initializer_list<const char *> items) {
+        if (Combo_NewComboBox(panel_, ctrl) != ctrl)
+            return nullptr;
+        for (const char *item : items)
+            Combo_InsertComboItem(panel_, ctrl, -1, item);
+        ring_ = recordOf(panel_, ctrl)->ringCtrl;
+        SetActiveCtrl(panel_, ctrl);
+        QApplication::processEvents();
+        seen.clear();
+        return static_cast<QLineEdit *>(testing::ControlWidget(panel_, ctrl));
+    }
+    bool focusOn(int ctrl) {
+        return QTest::qWaitFor([&] { return !popup() && GetActiveCtrl(panel_) == ctrl; });
+    }
+    // Down in the text field, then `steps` more and Enter in the list.
+    bool pick(QLineEdit *e, int steps) {
+        const int commits = count(EVENT_COMMIT);
+        QTest::keyClick(e, Qt::Key_Down);
+        if (!QTest::qWaitFor([] { return popup() != nullptr; }) || GetActiveCtrl(panel_) != ring_)
+            return false;
+        for (int i = 0; i < steps; ++i)
+            QTest::keyClick(popup(), Qt::Key_Down);
+        QTest::keyClick(popup(), Qt::Key_Return);
+        return QTest::qWaitFor([&] { return count(EVENT_COMMIT) > commits; });
+    }
 
   private slots:
-    void initTestCase() { startRunTime(dir_); }
+    void initTestCase() {
+        static int argc = 1;
+        static char name[] = "t", *argv[] = {name, nullptr};
+        QVERIFY(InitRunTimeEngine(argc, argv) == 1);
+        SetCallbackResolver([](const std::string &n) {
+            CallbackEntry e;
+            if (n == "user")
+                e.control = user;
+            return e;
+        });
+        QFile f(dir_.filePath("combo.uir"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kPanels) > 0);
+        f.close();
+        SetProjectDirForTesting(dir_.path().toLocal8Bit().constData());
+    }
     void init() {
-        panel_ = openPanel();
+        panel_ = LoadPanel(0, "combo.uir", 7);
         QVERIFY(panel_ > 0);
+        for (int c : {FLAT, SUNK})
+            SetCtrlAttribute(panel_, c, ATTR_CALLBACK_DATA, static_cast<void *>(&userData));
+        DisplayPanel(panel_);
+        QVERIFY(QTest::qWaitForWindowActive(testing::PanelWidget(panel_)));
+        seen.clear();
+        userResult = 0;
+        onEvent = nullptr;
     }
     void cleanup() {
         combo_testing::SetAllocator(nullptr);
+        if (popup())
+            popup()->close();
         DiscardPanel(panel_);
     }
 
@@ -58,7 +189,6 @@ class ComboBoxTest : public QObject {
         const int tab = attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION);
         QCOMPARE(Combo_NewComboBox(panel_, ctrl), ctrl);
         const ComboRec *r = recordOf(panel_, ctrl);
-        QVERIFY(r);
         QCOMPARE(r->marker, kComboMarker);
         QCOMPARE(r->panelHandle, panel_);
         QCOMPARE(r->stringCtrl, ctrl);
@@ -69,11 +199,11 @@ class ComboBoxTest : public QObject {
         QCOMPARE(geometry(panel_, r->ringCtrl), ring);
         QCOMPARE(attr(panel_, r->frameCtrl, ATTR_CTRL_STYLE), frameStyle);
         QCOMPARE(attr(panel_, r->ringCtrl, ATTR_DATA_TYPE), VAL_STRING);
-        // Ring in front, then the text field, the frame behind both.
+        // Ring in front, then the text field, the frame behind both; the ring directly before
+        // the text field in the tab order.
         QCOMPARE(attr(panel_, r->ringCtrl, ATTR_ZPLANE_POSITION), 0);
         QCOMPARE(attr(panel_, ctrl, ATTR_ZPLANE_POSITION), 1);
         QCOMPARE(attr(panel_, r->frameCtrl, ATTR_ZPLANE_POSITION), 2);
-        // The ring comes directly before the text field in the tab order.
         QCOMPARE(attr(panel_, r->ringCtrl, ATTR_CTRL_TAB_POSITION), tab);
         QCOMPARE(attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION), tab + 1);
         int height = 0;
@@ -81,18 +211,29 @@ class ComboBoxTest : public QObject {
         QCOMPARE(height, frame.height());
     }
 
-    // Refused creations and operations on what is not a combo box change nothing.
-    void wrongControlsAreRefused() {
-        int before = 0, after = 0;
+    // Refused creations, operations on what is not a combo box and a creation out of memory
+    // change nothing; a discard removes all three controls.
+    void refusalsAndRemoval() {
+        const auto controls = [this] {
+            int n = 0;
+            GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &n);
+            return n;
+        };
+        const int before = controls();
+        g_allocationsLeft = 0;
+        combo_testing::SetAllocator(limitedAllocator);
+        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboOutOfMemory);
+        QCOMPARE(recordOf(panel_, FLAT), reinterpret_cast<ComboRec *>(&userData));
+        combo_testing::SetAllocator(nullptr);
+        QCOMPARE(controls(), before);
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, NUM), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, NOTE), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, 99), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(999, FLAT), kComboWrongControl);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before);
+        for (auto [panel, ctrl] : {std::pair{panel_, int(FLAT)},
+                                   {panel_, int(NUM)},
+                                   {panel_, int(NOTE)},
+                                   {panel_, 99},
+                                   {999, int(FLAT)}})
+            QCOMPARE(Combo_NewComboBox(panel, ctrl), kComboWrongControl);
+        QCOMPARE(controls(), before + 2);
 
         // A plain string control, also one whose callback data points at something else: that
         // is never read as a record (the sanitizer build would see it).
@@ -101,88 +242,88 @@ class ComboBoxTest : public QObject {
         int index = 0, value = 0;
         char font[8];
         for (int ctrl : {PLAIN, SUNK, NUM}) {
-            QCOMPARE(Combo_SetComboAttribute(panel_, ctrl, COMBO_ATTR_VISIBLE, 0),
-                     kComboWrongControl);
-            QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_WIDTH, &value),
-                     kComboWrongControl);
-            QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_TEXT_FONT, font),
-                     kComboWrongControl);
-            QCOMPARE(Combo_InsertComboItem(panel_, ctrl, 0, "x"), kComboWrongControl);
-            QCOMPARE(Combo_DeleteComboItem(panel_, ctrl, 0, 1), kComboWrongControl);
-            QCOMPARE(Combo_ReplaceComboItem(panel_, ctrl, 0, "x"), kComboWrongControl);
-            QCOMPARE(Combo_GetIndexFromValue(panel_, ctrl, &index, "x"), kComboWrongControl);
-            QCOMPARE(Combo_DiscardComboBox(panel_, ctrl), kComboWrongControl);
+            for (int status : {Combo_SetComboAttribute(panel_, ctrl, COMBO_ATTR_VISIBLE, 0),
+                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_WIDTH, &value),
+                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_TEXT_FONT, font),
+                               Combo_InsertComboItem(panel_, ctrl, 0, "x"),
+                               Combo_DeleteComboItem(panel_, ctrl, 0, 1),
+                               Combo_ReplaceComboItem(panel_, ctrl, 0, "x"),
+                               Combo_GetIndexFromValue(panel_, ctrl, &index, "x"),
+                               Combo_DiscardComboBox(panel_, ctrl)})
+                QCOMPARE(status, kComboWrongControl);
         }
-        QCOMPARE(Combo_DiscardComboBox(panel_, 99), kUIECtrlInvalid);
         QCOMPARE(SendValChangedEvent(reinterpret_cast<ComboRec *>(stray)), kComboWrongControl);
         SetCtrlAttribute(panel_, SUNK, ATTR_CALLBACK_DATA, static_cast<void *>(nullptr));
         delete[] stray;
+
+        QCOMPARE(Combo_DiscardComboBox(panel_, FLAT), 0);
+        QCOMPARE(controls(), before - 1);
+        QVERIFY(!testing::ControlWidget(panel_, FLAT));
+        QCOMPARE(Combo_DiscardComboBox(panel_, FLAT), kUIECtrlInvalid);
+        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 0, "x"), kUIECtrlInvalid);
     }
 
-    void outOfMemoryCreatesNothing() {
-        int before = 0, after = 0;
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        g_allocationsLeft = 0;
-        combo_testing::SetAllocator(limitedAllocator);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboOutOfMemory);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before);
-        QCOMPARE(recordOf(panel_, FLAT), reinterpret_cast<ComboRec *>(&userData));
-        combo_testing::SetAllocator(nullptr);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-    }
-
-    void attributesReachAllThreeControls() {
+    // Each attribute lands on the controls that carry it and reads back; size and place are
+    // the frame's, and the ring and the text field follow it.
+    void attributes() {
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
         const ComboRec *r = recordOf(panel_, FLAT);
-        const int all[] = {FLAT, r->ringCtrl, r->frameCtrl};
-        int v = 0;
-        // Not accepted: nothing changes.
-        for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
-            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
-        for (int a : {0, 15})
-            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
-
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_VISIBLE, 0), 0);
-        for (int c : all)
-            QVERIFY(!testing::ControlWidget(panel_, c)->isVisible());
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_VISIBLE, 1), 0);
-        for (int c : all)
-            QVERIFY(testing::ControlWidget(panel_, c)->isVisible());
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_FRAME_COLOR, 0xE0E0E0), 0);
-        for (int c : all)
-            QCOMPARE(attr(panel_, c, ATTR_FRAME_COLOR), 0xE0E0E0);
-
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, -1), 0);
-        QCOMPARE(r->entryLimit, -1);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 15), 0);
-        QCOMPARE(r->entryLimit, 16);
-        QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, &v), 0);
-        QCOMPARE(v, 15);
-
-        // Size and place are the frame's; the text field follows.
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, 200), 0);
-        QCOMPARE(attr(panel_, FLAT, ATTR_WIDTH), 180);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_LEFT, 30), 0);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TOP, 70), 0);
+        const struct {
+            int attribute, value, runTime;
+            const char *on; // S text field, R ring, F frame
+        } rows[] = {
+            {COMBO_ATTR_FRAME_COLOR, 0xE0E0E0, ATTR_FRAME_COLOR, "SRF"},
+            {COMBO_ATTR_TEXT_COLOR, 0x102030, ATTR_TEXT_COLOR, "S"},
+            {COMBO_ATTR_TEXT_BOLD, 1, ATTR_TEXT_BOLD, "SR"},
+            {COMBO_ATTR_TEXT_ITALIC, 1, ATTR_TEXT_ITALIC, "SR"},
+            {COMBO_ATTR_TEXT_POINT_SIZE, 11, ATTR_TEXT_POINT_SIZE, "SR"},
+            {COMBO_ATTR_DIMMED, 1, ATTR_DIMMED, "SRF"},
+            {COMBO_ATTR_DIMMED, 0, ATTR_DIMMED, "SRF"},
+            {COMBO_ATTR_VISIBLE, 0, ATTR_VISIBLE, "SRF"},
+            {COMBO_ATTR_VISIBLE, 1, ATTR_VISIBLE, "SRF"},
+            {COMBO_ATTR_MAX_ENTRY_LENGTH, 15, ATTR_MAX_ENTRY_LENGTH, "S"},
+            {COMBO_ATTR_WIDTH, 200, ATTR_WIDTH, "F"},
+            {COMBO_ATTR_LEFT, 30, ATTR_LEFT, "F"},
+            {COMBO_ATTR_TOP, 70, ATTR_TOP, "F"},
+        };
+        for (const auto &row : rows) {
+            int v = -1;
+            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, row.attribute, row.value), 0);
+            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, row.attribute, &v), 0);
+            QCOMPARE(v, row.value);
+            for (const char *c = row.on; *c; ++c)
+                QCOMPARE(attr(panel_,
+                              *c == 'S'   ? FLAT
+                              : *c == 'R' ? r->ringCtrl
+                                          : r->frameCtrl,
+                              row.runTime),
+                         row.value);
+        }
         QCOMPARE(geometry(panel_, r->frameCtrl), QRect(30, 70, 200, 22));
         QCOMPARE(geometry(panel_, r->ringCtrl), QRect(31, 71, 20, 20));
         QCOMPARE(geometry(panel_, FLAT), QRect(50, 71, 180, 20));
+        QCOMPARE(r->entryLimit, 16);
+        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, -1), 0);
+        QCOMPARE(r->entryLimit, -1);
 
-        // Text attributes: a font name of its own kind, cut to the caller's buffer.
+        // A font name of its own kind, cut to the caller's buffer.
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, "DejaVu Sans Mono"),
                  0);
         char font[7];
+        int v = 0;
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, font), 0);
         QCOMPARE(QByteArray(font), QByteArray("DejaVu"));
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, &v), 0);
         QCOMPARE(v, 16);
+        // Refused: attributes not accepted or read only, values of the other kind, and writes
+        // the run-time refuses.
+        for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
+            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
+        for (int a : {0, 15})
+            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, 3), kUIEValueInvalid);
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, "x"), kUIEValueInvalid);
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, &v), kUIEValueInvalid);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 11), 0);
-        QCOMPARE(attr(panel_, r->ringCtrl, ATTR_TEXT_POINT_SIZE), 11);
-        // A write the run-time refuses is passed on.
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 0),
                  kUIEValueInvalid);
     }
@@ -211,16 +352,241 @@ class ComboBoxTest : public QObject {
         QCOMPARE(text(panel_, FLAT), QByteArray("typed"));
     }
 
-    void discardRemovesAllThree() {
-        int before = 0, after = 0;
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        QCOMPARE(Combo_NewComboBox(panel_, SUNK), int(SUNK));
-        QCOMPARE(Combo_DiscardComboBox(panel_, SUNK), 0);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before - 1);
-        QVERIFY(!testing::ControlWidget(panel_, SUNK));
-        QCOMPARE(Combo_DiscardComboBox(panel_, SUNK), kUIECtrlInvalid);
-        QCOMPARE(Combo_InsertComboItem(panel_, SUNK, 0, "x"), kUIECtrlInvalid);
+    // Completion, case-insensitive, selects what it added; Backspace and Delete hold back the
+    // next completion only; a text emptied by a cut gets the first item, wholly selected.
+    // Typed: \b Backspace, \x7f Delete, \x18 select all and cut.
+    void typing_data() {
+        QTest::addColumn<QByteArrayList>("items");
+        QTest::addColumn<int>("maxLength");
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QString>("shown"); // text|selection
+        const QByteArrayList two = {"ABCDEF", "abc"};
+        QTest::newRow("completes") << two << -1 << QByteArray("abc") << "abcDEF|DEF";
+        QTest::newRow("Backspace") << two << -1 << QByteArray("abc\b") << "abc|";
+        QTest::newRow("then a key") << two << -1 << QByteArray("abc\bd") << "abcdEF|EF";
+        QTest::newRow("Delete") << two << -1 << QByteArray("abc\bd\x7f") << "abcd|";
+        QTest::newRow("no match") << two << -1 << QByteArray("zz") << "zz|";
+        QTest::newRow("whole match") << QByteArrayList{"x"} << -1 << QByteArray("x") << "x|";
+        QTest::newRow("to the maximum")
+            << QByteArrayList{"ABCDEFGH"} << 5 << QByteArray("a") << "aBCDE|BCDE";
+        QTest::newRow("emptied by a cut")
+            << two << -1 << QByteArray("hello\x18") << "ABCDEF|ABCDEF";
+    }
+    void typing() {
+        QFETCH(QByteArrayList, items);
+        QFETCH(int, maxLength);
+        QFETCH(QByteArray, typed);
+        QFETCH(QString, shown);
+        QLineEdit *e = combo(FLAT, {});
+        QVERIFY(e);
+        for (const QByteArray &item : items)
+            Combo_InsertComboItem(panel_, FLAT, -1, item.constData());
+        Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, maxLength);
+        const auto state = [&] { return e->text() + "|" + e->selectedText(); };
+        QStringList atValueChanged; // the user callback sees each change already completed
+        onEvent = [&](const Seen &s) {
+            if (s.event == EVENT_VAL_CHANGED)
+                atValueChanged << state();
+        };
+        for (char c : typed) {
+            if (c == '\b' || c == '\x7f')
+                QTest::keyClick(e, c == '\b' ? Qt::Key_Backspace : Qt::Key_Delete);
+            else if (c == '\x18')
+                for (Qt::Key k : {Qt::Key_A, Qt::Key_X})
+                    QTest::keyClick(e, k, Qt::ControlModifier);
+            else
+                QTest::keyClick(e, c);
+        }
+        QCOMPARE(state(), shown);
+        QCOMPARE(atValueChanged.last(), shown);
+        QCOMPARE(seen.front().data, static_cast<void *>(&userData));
+        if (typed == "abc")
+            QCOMPARE(atValueChanged, QStringList({"aBCDEF|BCDEF", "abCDEF|CDEF", "abcDEF|DEF"}));
+    }
+
+    // Down or Up opens the list on the ring, on the text's own entry; a pick lands in the text
+    // field, cut to its maximum, as its own commit; Escape closes it; an empty list stays shut.
+    void theListFromTheKeyboard() {
+        QLineEdit *e = combo(FLAT, {"alpha", "beta", "gamma", "ABCDEFGH"});
+        QVERIFY(e);
+        QVERIFY(pick(e, 1));
+        QCOMPARE(text(panel_, FLAT), QByteArray("beta"));
+        QVERIFY(focusOn(FLAT));
+        seen.clear();
+        QVERIFY(pick(e, 0)); // opens on the text's own entry
+        QCOMPARE(text(panel_, FLAT), QByteArray("beta"));
+        QCOMPARE(count(EVENT_VAL_CHANGED), 1);
+        QCOMPARE(count(EVENT_COMMIT), 1);
+        for (const Seen &s : seen)
+            QCOMPARE(s.control, int(FLAT)); // nothing addressed to the ring
+        Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 5);
+        QVERIFY(pick(e, 2));
+        QCOMPARE(text(panel_, FLAT), QByteArray("ABCDE"));
+        QCOMPARE(seen.back().event, EVENT_COMMIT);
+
+        QTest::keyClick(e, Qt::Key_Up);
+        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
+        QTest::keyClick(popup(), Qt::Key_Escape);
+        QVERIFY(focusOn(FLAT));
+        QCOMPARE(text(panel_, FLAT), QByteArray("ABCDE"));
+
+        Combo_DeleteComboItem(panel_, FLAT, 0, -1);
+        QTest::keyClick(e, Qt::Key_Down);
+        QApplication::processEvents();
+        QVERIFY(!popup());
+        QCOMPARE(GetActiveCtrl(panel_), int(FLAT));
+    }
+
+    // Tab, a click or the program may put the focus on the ring; it goes back at once, unless
+    // the operator has tabbed on before the ring's report came. The mouse still picks.
+    void theRingGivesTheFocusBack() {
+        QVERIFY(combo(FLAT, {"one", "two"}));
+        SetActiveCtrl(panel_, BEFORE);
+        QTest::keyClick(testing::ControlWidget(panel_, BEFORE), Qt::Key_Tab);
+        QVERIFY(focusOn(FLAT));
+        SetActiveCtrl(panel_, ring_);
+        QVERIFY(focusOn(FLAT));
+        SetActiveCtrl(panel_, BEFORE);
+        QVERIFY(focusOn(BEFORE));
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(GetActiveCtrl(panel_), int(SUNK));
+        QApplication::processEvents(); // the ring's got-focus report
+        QCOMPARE(GetActiveCtrl(panel_), int(SUNK));
+
+        QTest::mouseClick(testing::ControlWidget(panel_, ring_), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
+        auto *menu = qobject_cast<QMenu *>(popup());
+        QVERIFY(menu);
+        QTest::mouseClick(menu, Qt::LeftButton, {},
+                          menu->actionGeometry(menu->actions().at(1)).center());
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_COMMIT) == 1; }));
+        QCOMPARE(text(panel_, FLAT), QByteArray("two"));
+        QVERIFY(focusOn(FLAT));
+    }
+
+    void shiftTabSkipsTheRing() {
+        QLineEdit *e = combo(FLAT, {"one"});
+        QVERIFY(e);
+        QTest::keyClick(e, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(GetActiveCtrl(panel_), int(BEFORE)); // moved once, by the handler
+        QCOMPARE(seen.back().event, EVENT_KEYPRESS);  // handed on all the same
+        QCOMPARE(seen.back().data1, VAL_SHIFT_MODIFIER | VAL_TAB_VKEY);
+
+        // Nothing operable before it: backwards from the end, past what cannot take the focus.
+        SetCtrlAttribute(panel_, BEFORE, ATTR_DIMMED, 1);
+        SetCtrlAttribute(panel_, PLAIN, ATTR_VISIBLE, 0);
+        SetActiveCtrl(panel_, FLAT);
+        QVERIFY(focusOn(FLAT));
+        QTest::keyClick(e, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(focusOn(AFTER));
+
+        // A combo box first in the tab order wraps to the last control.
+        SetCtrlAttribute(panel_, SUNK, ATTR_CTRL_TAB_POSITION, 0);
+        QLineEdit *first = combo(SUNK, {"x"});
+        QVERIFY(first);
+        QCOMPARE(attr(panel_, SUNK, ATTR_CTRL_TAB_POSITION), 1);
+        QTest::keyClick(first, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(focusOn(AFTER));
+
+        // The only operable control left: the focus stays in the text field.
+        Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_DIMMED, 1);
+        for (int c : {NUM, AFTER})
+            SetCtrlAttribute(panel_, c, ATTR_DIMMED, 1);
+        SetActiveCtrl(panel_, SUNK);
+        QVERIFY(focusOn(SUNK));
+        QTest::keyClick(first, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(GetActiveCtrl(panel_), int(SUNK)); // not passed on to the ring
+        QVERIFY(focusOn(SUNK));
+    }
+
+    void rightClicksReachTheTextFieldsCallbackOnly() {
+        QLineEdit *e = combo(FLAT, {"one"});
+        QVERIFY(e);
+        QTest::mouseClick(testing::ControlWidget(panel_, ring_), Qt::RightButton);
+        QTest::mouseClick(e, Qt::RightButton, {}, QPoint(4, 6));
+        // Posted in order: once the text field's has come, the ring's has been dealt with.
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_RIGHT_CLICK) == 1; }));
+        QApplication::processEvents();
+        QCOMPARE(count(EVENT_RIGHT_CLICK), 1);
+        QCOMPARE(seen.back().control, int(FLAT));
+        QCOMPARE(seen.back().data1, 6);
+        QVERIFY(!popup());
+    }
+
+    // The user callback runs inside the handlers and may use its own combo box, even remove it;
+    // its non-zero result drops the key.
+    void userCallbackMayUseTheComboBox() {
+        QLineEdit *e = combo(FLAT, {"alpha", "beta"});
+        QVERIFY(e);
+        int width = 0, index = -1;
+        onEvent = [&](const Seen &s) {
+            if (s.event != EVENT_VAL_CHANGED && s.event != EVENT_COMMIT)
+                return;
+            Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, &width);
+            Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_FRAME_COLOR, 0xC0C0C0);
+            Combo_InsertComboItem(panel_, FLAT, 0, "seen");
+            Combo_GetIndexFromValue(panel_, FLAT, &index, "beta");
+        };
+        QTest::keyClick(e, Qt::Key_B);
+        QCOMPARE(text(panel_, FLAT), QByteArray("beta"));
+        QCOMPARE(width, 141);
+        QCOMPARE(index, 2);
+        QVERIFY(pick(e, 0));
+        QCOMPARE(attr(panel_, ring_, ATTR_FRAME_COLOR), 0xC0C0C0);
+
+        onEvent = nullptr;
+        userResult = 1;
+        SetCtrlVal(panel_, FLAT, "kept");
+        QTest::keyClick(e, Qt::Key_Z);
+        QCOMPARE(text(panel_, FLAT), QByteArray("kept"));
+        userResult = 0;
+
+        int discarded = 1;
+        onEvent = [&](const Seen &s) {
+            if (s.event == EVENT_KEYPRESS)
+                discarded = Combo_DiscardComboBox(panel_, FLAT);
+        };
+        QTest::keyClick(e, Qt::Key_Q);
+        QCOMPARE(discarded, 0);
+        QVERIFY(!testing::ControlWidget(panel_, FLAT));
+        QVERIFY(!testing::ControlWidget(panel_, ring_));
+    }
+
+    // Out of memory, a handler stops: the text stays as typed and nothing is handed on.
+    void outOfMemoryStopsTheHandling() {
+        QLineEdit *e = combo(FLAT, {"alpha", "beta"});
+        QVERIFY(e);
+        g_allocationsLeft = 0;
+        combo_testing::SetAllocator(limitedAllocator);
+        QTest::keyClick(e, Qt::Key_A);
+        QCOMPARE(e->text(), QString("a"));
+        QCOMPARE(count(EVENT_KEYPRESS), 1);
+        QCOMPARE(count(EVENT_VAL_CHANGED), 0);
+        QTest::keyClick(e, Qt::Key_Down);
+        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
+        QTest::keyClick(popup(), Qt::Key_Return);
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_VAL_CHANGED) == 1; }));
+        QVERIFY(focusOn(FLAT));
+        QCOMPARE(e->text(), QString("a"));
+        QCOMPARE(count(EVENT_COMMIT), 0);
+    }
+
+    // A sent value change arrives now, its commit later; removed before the commit is due, the
+    // commit is dropped.
+    void sentEventsArriveNowAndLater() {
+        QVERIFY(combo(FLAT, {}));
+        ComboRec *r = recordOf(panel_, FLAT);
+        QCOMPARE(SendValChangedEvent(r), 0);
+        QCOMPARE(count(EVENT_VAL_CHANGED), 1);
+        QCOMPARE(count(EVENT_COMMIT), 0);
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_COMMIT) == 1; }));
+        static bool done = false;
+        QCOMPARE(SendValChangedEvent(r), 0);
+        QCOMPARE(Combo_DiscardComboBox(panel_, FLAT), 0);
+        PostDeferredCallToThread([](void *) { done = true; }, nullptr, CmtGetCurrentThreadID());
+        QVERIFY(QTest::qWaitFor([] { return done; }));
+        QCOMPARE(count(EVENT_COMMIT), 1);
     }
 };
 

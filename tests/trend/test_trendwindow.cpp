@@ -1,6 +1,6 @@
 // The trend window with the simulator as the sensor: TREND opens it beside the main panel, it
-// follows GO, holds still on PAUSE while the readings are still kept, and SAVE CSV writes what is
-// kept. The pictures it takes are for looking at.
+// follows GO, holds still on PAUSE while the readings are still kept, keeps them while closed,
+// and SAVE CSV writes what is kept. The pictures it takes are for looking at.
 #include "platform/canvas.h"
 #include "platform/testing.h"
 #include "shell/controls.h"
@@ -17,26 +17,20 @@
 #include <QTest>
 
 #include <cmath>
+#include <memory>
 
 using namespace qv;
-using qvtest::Link;
 
 namespace {
 
-// The points of one line, all its pieces, oldest first.
-QList<QPointF> line(const char *name) {
+// The points of the raw red line, all its pieces, oldest first.
+QList<QPointF> rawRed() {
     QList<QPointF> points;
     if (auto *view = rt::CanvasWidget(trendpanel, TRENDP_CHART)->findChild<QChartView *>())
         for (QAbstractSeries *s : view->chart()->series())
-            if (s->name() == QLatin1String(name))
+            if (s->name() == QLatin1String("RAW RED"))
                 points += static_cast<QLineSeries *>(s)->points();
     return points;
-}
-
-QByteArray trendStatus() {
-    char text[300] = "";
-    rt::GetCtrlVal(trendpanel, TRENDP_STATUS, text);
-    return text;
 }
 
 int shownKept() {
@@ -46,10 +40,29 @@ int shownKept() {
     return kept;
 }
 
-QString picture(const char *name) {
-    const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
-    QDir().mkpath(dir);
-    return dir + "/" + name;
+bool shown() {
+    return rt::testing::PanelWidget(trendpanel)->isVisible();
+}
+
+// Runs GO: `then` runs from within the loop once the chart shows a line, and STOP comes `more`
+// readings later. Returns when the loop has ended.
+bool go(
+    int more, std::function<void()> then = [] {}) {
+    const std::uint64_t at = trendreadings.added();
+    auto done = std::make_shared<bool>(false);
+    qvtest::whenever([at] { return trendreadings.added() > at + 1000 && !rawRed().isEmpty(); },
+                     [more, then, done] {
+                         then();
+                         const std::uint64_t now = trendreadings.added();
+                         qvtest::whenever(
+                             [now, more] { return trendreadings.added() > now + more; },
+                             [done] {
+                                 qvtest::click(panel, P_BUTTONSTOP);
+                                 *done = true;
+                             });
+                     });
+    qvtest::click(panel, P_BUTTONGO);
+    return qvtest::waitFor([done] { return *done && poll == 0; }, 20000);
 }
 
 } // namespace
@@ -67,102 +80,74 @@ class TrendWindowTest : public QObject {
         rig_->sim().setReadingSource([](std::uint64_t i) {
             return qvsim::Rgb{std::uint16_t(1000 + 300 * std::sin(double(i) / 400)), 2000, 3000};
         });
-        rig_->connect(Link::Tcp);
+        rig_->connect(qvtest::Link::Tcp);
     }
 
-    void followsGoAndHoldsStillOnPause() {
-        qvtest::click(panel, P_BUTTONTREND);
-        QVERIFY(qvtest::waitFor([] { return rt::testing::PanelWidget(trendpanel)->isVisible(); }));
-        QVERIFY(rt::CanvasWidget(trendpanel, TRENDP_CHART)->findChild<QChartView *>());
-        QList<QPointF> paused, stillPaused, resumed;
-        int keptAtPause = 0, keptLater = 0;
-        const std::uint64_t start = trendreadings.added();
-        qvtest::whenever(
-            [&] { return trendreadings.added() > start + 2000 && !line("RAW RED").isEmpty(); },
-            [&] {
-                qvtest::grabPanel(trendpanel, picture("trend-go.png"));
-                qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
-                qvtest::whenever(
-                    [] { return trendpaused; },
-                    [&] {
-                        paused = line("RAW RED");
-                        keptAtPause = shownKept();
-                        const std::uint64_t at = trendreadings.added();
-                        qvtest::whenever(
-                            [at] { return trendreadings.added() > at + 2000; },
-                            [&] {
-                                qvtest::grabPanel(trendpanel, picture("trend-paused.png"));
-                                stillPaused = line("RAW RED");
-                                keptLater = shownKept();
-                                qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
-                                qvtest::whenever([] { return !trendpaused; },
-                                                 [&] {
-                                                     resumed = line("RAW RED");
-                                                     qvtest::click(panel, P_BUTTONSTOP);
-                                                 });
-                            });
-                    });
-            });
+    void followsGoHoldsStillOnPauseKeepsWhileClosed() {
         qvtest::PopupRecorder popups;
-        qvtest::click(panel, P_BUTTONGO);
-        QVERIFY(qvtest::waitFor([&] { return !resumed.isEmpty(); }, 20000));
-        qvtest::pump(30);
-        QCOMPARE(popups.count(), std::size_t(0));
+        const QString shots = QCoreApplication::applicationDirPath() + "/screenshots/";
+        QDir().mkpath(shots);
+        qvtest::click(panel, P_BUTTONTREND);
+        QVERIFY(qvtest::waitFor(shown));
+        QList<QPointF> paused;
+        int keptAtPause = 0;
+        QVERIFY(go(2000, [&] {
+            qvtest::grabPanel(trendpanel, shots + "trend-go.png");
+            qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
+            qvtest::waitFor([] { return trendpaused; });
+            paused = rawRed();
+            keptAtPause = shownKept();
+        }));
         QVERIFY(!paused.isEmpty());
-        QCOMPARE(stillPaused, paused);
-        QVERIFY2(keptLater > keptAtPause, "the count of readings kept stood still");
+        QVERIFY(qvtest::grabPanel(trendpanel, shots + "trend-paused.png"));
+        QCOMPARE(rawRed(), paused);
+        QVERIFY2(shownKept() > keptAtPause, "the count of readings kept stood still");
+        qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
+        QVERIFY(go(100));
+        QVERIFY(!trendpaused);
+        const QList<QPointF> resumed = rawRed();
         QVERIFY(resumed != paused);
-        QCOMPARE(trendStatus(), QByteArray(""));
         // Two points at most per column of two pixels, however many readings came.
         QVERIFY(trendreadings.size() > 4000);
         QVERIFY(resumed.size() <= 728);
         for (const QPointF &p : resumed)
             QVERIFY(p.x() >= -60.0 && p.x() <= 0.0 && p.y() >= 700 && p.y() <= 1300);
+
+        // Closed, the window draws nothing new, but the readings are kept.
+        rt::testing::PanelWidget(trendpanel)->close();
+        QVERIFY(qvtest::waitFor([] { return !shown(); }));
+        QVERIFY(go(100));
+        QCOMPARE(rawRed(), resumed);
+        QCOMPARE(popups.count(), std::size_t(0));
+        QCOMPARE(qvtest::ctrlText(trendpanel, TRENDP_STATUS), QByteArray(""));
     }
 
+    // TREND shows the window again. A cancelled save writes nothing; a save names the file in
+    // the status line, and the next starts in its folder.
     void savesWhatIsKept() {
+        qvtest::click(panel, P_BUTTONTREND);
+        QVERIFY(qvtest::waitFor(shown));
         QTemporaryDir dir;
         const QString path = dir.filePath("kept.csv");
         qvtest::PopupRecorder popups;
-        popups.saveAs = {"", path.toStdString()}; // cancelled once, then a file
-        qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
-        qvtest::pump(50);
-        QVERIFY(!QFile::exists(path));
-        qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
-        QVERIFY(qvtest::waitFor([&] { return QFile::exists(path); }));
-        QCOMPARE(popups.count(), std::size_t(2));
+        popups.saveAs = {"", path.toStdString(), ""};
+        for (int i = 1; i <= 3; ++i) {
+            qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
+            QVERIFY(qvtest::waitFor([&] { return popups.count() == std::size_t(i); }));
+            qvtest::pump(20);
+            QCOMPARE(QFile::exists(path), i > 1);
+        }
         QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("SAVE CSV"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
+        QVERIFY(QByteArray(popups.last().text.c_str())
+                    .startsWith(QFile::encodeName(dir.path()) + "/quorvat-trend-"));
+        const QList<QByteArray> lines = qvtest::fileBytes(path).split('\n');
         QCOMPARE(lines.size() - 2, qsizetype(trendreadings.size())); // header, empty tail
         QVERIFY(lines[0].startsWith("seconds,raw_r"));
         QVERIFY(lines[1].startsWith("0.000000,"));
         QVERIFY(lines[1].contains(",2000,3000,") && lines[1].endsWith("\r"));
-        QCOMPARE(trendStatus(), QByteArray("SAVED ") +
-                                    QByteArray::number(qulonglong(trendreadings.size())) +
-                                    " READINGS TO kept.csv");
-        // The next save starts in the folder of this one.
-        popups.saveAs = {""};
-        qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
-        QVERIFY(qvtest::waitFor([&] { return popups.count() == 3; }));
-        QVERIFY(QByteArray(popups.last().text.c_str())
-                    .startsWith(QDir::toNativeSeparators(dir.path()).toLocal8Bit() +
-                                "/quorvat-trend-"));
-    }
-
-    // The close box hides the window; readings are still kept while it is closed.
-    void closedWindowStillKeeps() {
-        rt::testing::PanelWidget(trendpanel)->close();
-        QVERIFY(qvtest::waitFor([] { return !rt::testing::PanelWidget(trendpanel)->isVisible(); }));
-        const std::uint64_t before = trendreadings.added();
-        const QList<QPointF> shown = line("RAW RED");
-        qvtest::whenever([before] { return trendreadings.added() > before + 100; },
-                         [] { qvtest::click(panel, P_BUTTONSTOP); });
-        qvtest::click(panel, P_BUTTONGO);
-        QVERIFY(qvtest::waitFor([before] { return trendreadings.added() > before + 100; }));
-        qvtest::pump(50);
-        QCOMPARE(line("RAW RED"), shown);
+        QCOMPARE(qvtest::ctrlText(trendpanel, TRENDP_STATUS),
+                 "SAVED " + QByteArray::number(qulonglong(trendreadings.size())) +
+                     " READINGS TO kept.csv");
     }
 };
 
