@@ -1,11 +1,8 @@
 // The link where the fault matrix does not take it: the operator's words for failed opens and
 // connects, the port text, and stray TCP bytes while a serial transaction waits.
-#include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
-#include "platform/utility.h"
-#include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
@@ -41,9 +38,8 @@ class LinkTest : public QObject {
     void errorTexts() {
         // clang-format off
         const std::pair<int, const char *> serial[] = {
-            {-1, "Unknown system error"}, {-2, "Invalid port number"}, {-3, "Port is not open"},
-            {-4, "Unknown I/0 error"}, {-5, "RS-232 error!"}, {-6, "No serial port found"},
-            {-7, "Cannot open port"}, {-8, "RS-232 error!"}, {-99, "Timeout"}};
+            {-1, "Unknown system error"}, {-3, "Port is not open"}, {-4, "Unknown I/0 error"},
+            {-5, "RS-232 error!"}, {-7, "Cannot open port"}, {-8, "RS-232 error!"}, {-99, "Timeout"}};
         const std::pair<int, const char *> tcp[] = {
             {-2, "UnableToEstablishConnection"}, {-6, "TooManyConversations"},
             {-9, "InvalidParameter"}, {-11, "TimeOutError "}, {-12, "NoConnectionEstablished "},
@@ -56,7 +52,7 @@ class LinkTest : public QObject {
         for (const auto &[code, text] : tcp)
             QCOMPARE(QByteArray(TcpErrorText(code)), QByteArray(text));
 
-        // A port that cannot be opened shows its reason in the status line.
+        // A port that cannot be opened shows its reason in the status line (-6 and -2).
         qputenv("QUORVAT_COM3", "/nonexistent/quorvat-serial");
         for (const auto &[port, text] :
              {std::pair{3, "No serial port found"}, std::pair{300, "Invalid port number"}}) {

@@ -1,21 +1,15 @@
 // The sensor closing the TCP connection, again and again: each close is reported once, the
 // conversation it ended is released, and the program reconnects every time the operator asks,
 // however many closes came before.
-#include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/tcp.h"
-#include "platform/userint.h"
-#include "protocol/codec.h"
-#include "shell/controls.h"
 #include "shell/state.h"
-#include "sim/simulator.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
 #include <QTest>
 
 #include <cstring>
-#include <memory>
 
 using namespace qv;
 
@@ -25,25 +19,20 @@ constexpr char kVersion[] = "SERVER CLOSE TEST SENSOR";
 
 class ServerCloseTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<qvsim::Simulator> sim_;
+    std::unique_ptr<qvtest::SensorRig> rig_;
 
   private slots:
     void initTestCase() {
         qvtest::loadPanels();
         qvtest::setStartupSizes();
-        sim_ = std::make_unique<qvsim::Simulator>(qvtest::quietSensor(kVersion, false));
-        std::string error;
-        QVERIFY2(sim_->start(&error), error.c_str());
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "127.0.0.1");
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER,
-                       QByteArray::number(sim_->tcpPort()).constData());
+        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion, false));
+        rig_->select(qvtest::Link::Tcp);
     }
 
     void cleanupTestCase() {
         if (tcpcon)
             rt::DisconnectFromTCPServer(g_hconversation);
-        sim_.reset();
+        rig_.reset();
     }
 
     // More closes than the TCP client holds conversations at once (256): were a closed one
@@ -58,7 +47,7 @@ class ServerCloseTest : public QObject {
             QCOMPARE(tcpcon, std::uint16_t(1));
             QCOMPARE(QByteArray(version), QByteArray(kVersion));
             const unsigned closed = g_hconversation;
-            sim_->dropTcpConnections();
+            rig_->sim().dropTcpConnections();
             QVERIFY(qvtest::waitFor([] { return tcpcon == 0; }));
             QCOMPARE(g_hconversation, 0u);
             // Released by the program already: the handle is unknown.

@@ -98,10 +98,7 @@ class RecordTest : public QObject {
                                 "127.0.0.1:10001,,,,,,,,,,,,,";
         QCOMPARE(qvtest::fileBytes(path),
                  QByteArray(kRecordHeader) + "\r\n" + line + "passed\r\n" + line + "range\r\n");
-        QFile earlier(path);
-        QVERIFY(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        earlier.write("written by hand\r\n");
-        earlier.close();
+        QVERIFY(qvtest::writeFile(path, "written by hand\r\n"));
         QVERIFY(AppendRecord(calculation("declined")));
         QCOMPARE(qvtest::fileBytes(path), "written by hand\r\n" + line + "declined\r\n");
         QCOMPARE(popups.count(), std::size_t(0));

@@ -256,6 +256,11 @@ QByteArray fileBytes(const QString &path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 QByteArray historyRecords(const QList<QByteArray> &texts) {
     QByteArray all;
     for (const QByteArray &t : texts)

@@ -120,11 +120,12 @@ class FileSizeLimit {
 bool grabPanel(int panel, const QString &file);
 
 // Reading controls and files, shared by the panel tests.
-QByteArray ctrlText(int panel, int control);           // a text control's value
-int attr(int panel, int control, int attribute);       // an int attribute; -1 when unreadable
-QByteArray fileBytes(const QString &path);             // empty when unreadable
-QByteArray historyRecords(const QList<QByteArray> &t); // the history file holding `t`
-QList<QByteArray> addressList();                       // the address list, as it drops down
+QByteArray ctrlText(int panel, int control);     // a text control's value
+int attr(int panel, int control, int attribute); // an int attribute; -1 when unreadable
+QByteArray fileBytes(const QString &path);       // empty when unreadable
+bool writeFile(const QString &path, const QByteArray &bytes); // replaces the file
+QByteArray historyRecords(const QList<QByteArray> &t);        // the history file holding `t`
+QList<QByteArray> addressList();                              // the address list, as it drops down
 // Replaces a text field's contents by typing, then Enter.
 void typeInto(int panel, int control, const QByteArray &text);
 // CONNECT on the main panel; true once the connection panel is shown and active.
