@@ -239,11 +239,10 @@ class TrendTest : public QObject {
         QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("SAVE CSV"));
         QVERIFY(QByteArray(popups.last().text.c_str())
                     .startsWith(QFile::encodeName(dir.path()) + "/quorvat-trend-"));
+        // Every kept reading, a header before them (the bytes: savedCsvIsExact).
         const QList<QByteArray> lines = qvtest::fileBytes(path).split('\n');
-        QCOMPARE(lines.size() - 2, qsizetype(trendreadings.size())); // header, empty tail
-        QVERIFY(lines[0].startsWith("seconds,raw_r"));
-        QVERIFY(lines[1].startsWith("0.000000,"));
-        QVERIFY(lines[1].contains(",2000,3000,") && lines[1].endsWith("\r"));
+        QCOMPARE(lines.size() - 2, qsizetype(trendreadings.size()));
+        QVERIFY(lines[1].contains(",2000,3000,"));
         QCOMPARE(qvtest::ctrlText(trendpanel, TRENDP_STATUS),
                  "SAVED " + QByteArray::number(qulonglong(trendreadings.size())) +
                      " READINGS TO kept.csv");
