@@ -5,7 +5,6 @@
 #include "link/connectpanel.h"
 #include "logo/logo.h"
 #include "platform/testing.h"
-#include "protocol/codec.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/refresh.h"

@@ -6,11 +6,8 @@
 #include "combobox/combobox.h"
 
 #include "app/startup.h"
-#include "link/connectpanel.h"
-#include "link/link.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/codec.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/state.h"

@@ -8,7 +8,6 @@
 
 #include "app/startup.h"
 #include "link/comportline.h"
-#include "link/connectpanel.h"
 #include "link/history.h"
 #include "platform/rs232.h"
 #include "platform/serialports.h"
@@ -221,6 +220,7 @@ class ConnectPanelTest : public QObject {
             QCOMPARE(fileBytes(unitPath()), old);
         }
     }
+
     // Every commit, typed or left (a pick commits as typing does: test_combobox), moves the address
     // to the top once; the file follows the list, at most ten records.
     void commitsKeepListAndFileInStep() {

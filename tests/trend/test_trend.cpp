@@ -9,7 +9,6 @@
 #include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
-#include "trend/readingstore.h"
 #include "trend/trend.h"
 
 #include <QChartView>
