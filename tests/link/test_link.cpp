@@ -1,5 +1,6 @@
 // The link where the fault matrix does not take it: the operator's words for failed opens and
-// connects, the port text, and stray TCP bytes while a serial transaction waits.
+// connects, the port text, stray TCP bytes while a serial transaction waits, and the sensor
+// closing the TCP connection again and again.
 #include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/tcp.h"
@@ -12,9 +13,14 @@
 #include <QTest>
 
 #include <climits>
+#include <cstring>
 
 using namespace qv;
 using qvtest::Link;
+
+namespace {
+constexpr char kVersion[] = "LINK TEST SENSOR";
+} // namespace
 
 class LinkTest : public QObject {
     Q_OBJECT
@@ -24,7 +30,7 @@ class LinkTest : public QObject {
     void initTestCase() {
         qvtest::loadPanels();
         qvtest::setStartupSizes();
-        rig_ = std::make_unique<qvtest::SensorRig>();
+        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion));
     }
 
     void cleanupTestCase() {
@@ -121,6 +127,32 @@ class LinkTest : public QObject {
         QCOMPARE(popups.count(), std::size_t(1));
         QCOMPARE(cfrot, u16(1001));
         QCOMPARE(cfblau, u16(1003));
+    }
+
+    // More closes than the TCP client holds conversations at once (256): each is reported once
+    // and releases its conversation, or the reconnects after that would fail with
+    // "TooManyConversations". The program reconnects every time.
+    void everyServerCloseReleasesItsConversation() {
+        rig_->select(Link::Tcp);
+        qvtest::PopupRecorder popups;
+        constexpr int kCloses = 300;
+        for (int i = 0; i <= kCloses; ++i) {
+            std::memset(version, 0, sizeof version);
+            TryToConnect();
+            QVERIFY(ret == 0 && tcpcon == 1);
+            QCOMPARE(QByteArray(version), QByteArray(kVersion));
+            if (i == kCloses)
+                break;
+            const unsigned closed = g_hconversation;
+            rig_->sim().dropTcpConnections();
+            QVERIFY(qvtest::waitFor([] { return tcpcon == 0; }));
+            QCOMPARE(g_hconversation, 0u);
+            // Released by the program already: the handle is unknown.
+            QCOMPARE(rt::DisconnectFromTCPServer(closed), rt::kTCP_NoConnectionEstablished);
+        }
+        QCOMPARE(popups.count(), std::size_t(kCloses));
+        for (const qvtest::Popup &p : popups.popups)
+            QVERIFY(p.title == "TCP Client" && p.text == "Server has closed connection!");
     }
 };
 
