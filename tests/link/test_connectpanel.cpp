@@ -202,7 +202,7 @@ class ConnectPanelTest : public QObject {
         QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
                  QStringList{"IPComboBoxQuorvatv60.ipa"});
         // No path, no file: nothing is written anywhere. (A folder that cannot be written:
-        // unwritableHistoryKeepsTheOldFile.)
+        // commitsKeepListAndFileInStep.)
         QVERIFY(WriteIpHistory("", next) < 0);
     }
 
@@ -256,18 +256,12 @@ class ConnectPanelTest : public QObject {
         QVERIFY(waitFor([] { return QByteArray(ipBuf) == QByteArray(120, 'w'); }));
         QCOMPARE(addressList(), listBefore);
         QCOMPARE(history(), before);
-    }
 
-    // When the file cannot be replaced (here: its folder is a file; a full disk in test_history)
-    // the old one stays whole, the list is up to date, and standard error says what happened.
-    void unwritableHistoryKeepsTheOldFile() {
-        startUp({"10.0.0.1", "10.0.0.2"});
-        QVERIFY(openConnectionPanel());
+        // When the file cannot be replaced (its folder is a file; a full disk in writing) the
+        // old one stays whole, the list is up to date, and standard error says what happened.
         char saved[sizeof ipComboBoxFileName];
         std::memcpy(saved, ipComboBoxFileName, sizeof saved);
-        QFile plain(project_->file("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
+        QVERIFY(writeFile(project_->file("plain"), ""));
         rt::CopyText(ipComboBoxFileName,
                      QFile::encodeName(project_->file("plain/history.ipa")).constData());
         {
@@ -277,11 +271,12 @@ class ConnectPanelTest : public QObject {
         }
         std::memcpy(ipComboBoxFileName, saved, sizeof saved);
         QCOMPARE(fileBytes(project_->file("plain")), QByteArray());
-        QCOMPARE(history(), historyRecords({"10.0.0.1", "10.0.0.2"}));
+        QCOMPARE(history(), before);
 
         // Writable again: the next commit writes the whole list.
         QVERIFY(commitAddress("10.0.0.7"));
-        QCOMPARE(history(), historyRecords({"10.0.0.7", "10.0.0.8", "10.0.0.1", "10.0.0.2"}));
+        QCOMPARE(history(), historyRecords(addressList()));
+        QCOMPARE(addressList().mid(0, 2), (QByteArrayList{"10.0.0.7", "10.0.0.8"}));
     }
 
     // ACCEPT is usable only after a successful try since the panel was opened or a setting
@@ -362,48 +357,36 @@ class ConnectPanelTest : public QObject {
         const QByteArray usb = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
         const QByteArray join = usb + "\nNo permission: join group dialout, then log in again";
         const int cannot = rt::kRS232CannotOpenPort, none = rt::kRS232NoSerialPortFound;
-        const struct {
-            int number;
-            const char *port;  // "[VARIABLE=]device|description|maker"
-            const char *group; // "-": present and may be opened; "": no group to join
-            int openStatus;
-            QByteArray expected;
-        } rows[] = {
-            // clang-format off
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "-", 0, usb},
-            {1, "/dev/ttyS0||", "-", 0, "/dev/ttyS0"},
-            {2, "/dev/ttyACM0||Maker Ltd", "-", 0, "/dev/ttyACM0: (Maker Ltd)"},
-            {4, "QUORVAT_COM4=/dev/pts/3||", "-", 0, "QUORVAT_COM4=/dev/pts/3"},
-            {4, "QUORVAT_COM4=/dev/none||", nullptr, none, "QUORVAT_COM4=/dev/none: no such device"},
-            {5, "||", nullptr, none, "no port 5: 2 found"},
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "dialout", 0, join},
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "dialout", cannot, join},
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "", cannot,
-             usb + "\nNo permission: ask for read and write access to it"},
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "-", cannot,
-             usb + "\nIn use by another program"},
-            {1, "/dev/ttyUSB0|USB serial cable|Maker Ltd", "-", rt::kRS232UnknownIOError, usb},
-            {1, "/dev/ttyUSB0|two\nlines\tand\x7f|Maker Ltd", "-", 0,
-             "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
-            // clang-format on
+        // clang-format off
+        const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
+                                    true, ""};
+        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
+        dialout.mayOpen = noGroup.mayOpen = false;
+        dialout.accessGroup = "dialout";
+        odd.description = "two\nlines\tand\x7f";
+        const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
+            {1, cable, 0, usb},
+            {1, {true, "/dev/ttyS0", "", "", "", 2, true, ""}, 0, "/dev/ttyS0"},
+            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, ""}, 0,
+             "/dev/ttyACM0: (Maker Ltd)"},
+            {4, {true, "/dev/pts/3", "QUORVAT_COM4", "", "", 2, true, ""}, 0,
+             "QUORVAT_COM4=/dev/pts/3"},
+            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, ""}, none,
+             "QUORVAT_COM4=/dev/none: no such device"},
+            {5, {false, "", "", "", "", 2, true, ""}, none, "no port 5: 2 found"},
+            {1, dialout, 0, join}, {1, dialout, cannot, join},
+            {1, noGroup, cannot, usb + "\nNo permission: ask for read and write access to it"},
+            {1, cable, cannot, usb + "\nIn use by another program"},
+            {1, cable, rt::kRS232UnknownIOError, usb},
+            {1, odd, 0, "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
         };
-        for (const auto &r : rows) {
-            const QByteArrayList said = QByteArray(r.port).split('|');
-            const QByteArrayList named = said[0].split('=');
-            rt::ComPortInfo info;
-            info.variable = named.size() > 1 ? named[0].toStdString() : std::string();
-            info.device = named.last().toStdString();
-            info.description = said[1].toStdString();
-            info.manufacturer = said[2].toStdString();
-            info.portsFound = 2;
-            info.present = r.group != nullptr;
-            info.mayOpen = !r.group || QByteArray(r.group) == "-";
-            info.accessGroup = info.mayOpen ? std::string() : r.group;
+        // clang-format on
+        for (const auto &[number, info, openStatus, expected] : rows) {
             char line[320], small[12];
-            ComPortLine(line, r.number, info, r.openStatus);
-            QCOMPARE(QByteArray(line), r.expected);
-            ComPortLine(small, r.number, info, r.openStatus); // cut, never overrun
-            QCOMPARE(QByteArray(small), r.expected.left(sizeof small - 1));
+            ComPortLine(line, number, info, openStatus);
+            QCOMPARE(QByteArray(line), expected);
+            ComPortLine(small, number, info, openStatus); // cut, never overrun
+            QCOMPARE(QByteArray(small), expected.left(sizeof small - 1));
         }
     }
 
