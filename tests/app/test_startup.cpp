@@ -115,12 +115,6 @@ QJsonObject panelObject(int resource) {
     return {};
 }
 
-QString picture(const char *name) {
-    const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
-    QDir().mkpath(dir);
-    return dir + "/" + name;
-}
-
 // Runs the real program from a folder of its own holding `uir` as its resource file (none
 // when null); returns its exit code and standard error.
 std::pair<int, QByteArray> runWithResource(const QByteArray &uir) {
@@ -258,9 +252,9 @@ class AppTest : public QObject {
                         qPrintable(
                             QString("overlap at %1,%2").arg(solid[i]->x()).arg(solid[i]->y())));
         }
-        QVERIFY(qvtest::grabPanel(panel, picture("main-panel.png")));
+        QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel.png")));
         rt::DisplayPanel(interfacepanel);
-        QVERIFY(qvtest::grabPanel(interfacepanel, picture("connection-panel.png")));
+        QVERIFY(qvtest::grabPanel(interfacepanel, qvtest::picture("connection-panel.png")));
         rt::HidePanel(interfacepanel);
     }
 

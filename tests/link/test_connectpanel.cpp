@@ -20,7 +20,6 @@
 #include "tests/support/support.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -57,10 +56,6 @@ IpHistory historyOf(std::initializer_list<const char *> texts) {
     for (const char *t : texts)
         qstrncpy(h.entries[h.count++], t, kHistoryTextBytes);
     return h;
-}
-
-QString picture(const char *name) {
-    return QCoreApplication::applicationDirPath() + "/" + name;
 }
 
 } // namespace

@@ -297,4 +297,10 @@ bool openConnectionPanel() {
     return waitFor([&] { return window->isVisible(); }) && QTest::qWaitForWindowActive(window);
 }
 
+QString picture(const QString &name) {
+    const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
+    QDir().mkpath(dir);
+    return dir + "/" + name;
+}
+
 } // namespace qvtest

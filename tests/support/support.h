@@ -130,5 +130,8 @@ QList<QByteArray> addressList();                              // the address lis
 void typeInto(int panel, int control, const QByteArray &text);
 // CONNECT on the main panel; true once the connection panel is shown and active.
 bool openConnectionPanel();
+// Where a test puts a picture for looking at: bin/screenshots/<name> (the folder made), a name
+// no other test uses.
+QString picture(const QString &name);
 
 } // namespace qvtest

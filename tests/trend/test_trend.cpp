@@ -11,7 +11,6 @@
 #include "trend/trend.h"
 
 #include <QChartView>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineSeries>
@@ -181,21 +180,19 @@ class TrendTest : public QObject {
 
     void followsGoHoldsStillOnPauseKeepsWhileClosed() {
         qvtest::PopupRecorder popups;
-        const QString shots = QCoreApplication::applicationDirPath() + "/screenshots/";
-        QDir().mkpath(shots);
         qvtest::click(panel, P_BUTTONTREND);
         QVERIFY(qvtest::waitFor(shown));
         QList<QPointF> paused;
         int keptAtPause = 0;
         QVERIFY(go(2000, [&] {
-            qvtest::grabPanel(trendpanel, shots + "trend-go.png");
+            qvtest::grabPanel(trendpanel, qvtest::picture("trend-go.png"));
             qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
             qvtest::waitFor([] { return trendpaused; });
             paused = rawRed();
             keptAtPause = shownKept();
         }));
         QVERIFY(!paused.isEmpty());
-        QVERIFY(qvtest::grabPanel(trendpanel, shots + "trend-paused.png"));
+        QVERIFY(qvtest::grabPanel(trendpanel, qvtest::picture("trend-paused.png")));
         QCOMPARE(rawRed(), paused);
         QVERIFY2(shownKept() > keptAtPause, "the count of readings kept stood still");
         qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
