@@ -196,9 +196,6 @@ class AppTest : public QObject {
                             QString("overlap at %1,%2").arg(solid[i]->x()).arg(solid[i]->y())));
         }
         QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel.png")));
-        rt::DisplayPanel(interfacepanel);
-        QVERIFY(qvtest::grabPanel(interfacepanel, qvtest::picture("connection-panel.png")));
-        rt::HidePanel(interfacepanel);
     }
 
     // A decoded reading reaches the fourteen indicators, values beyond the bars' scale shown
