@@ -8,7 +8,6 @@
 // Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
-#include "app/handlers.h"
 #include "app/startup.h"
 #include "link/connectpanel.h"
 #include "logo/logo.h"
@@ -26,6 +25,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -38,64 +40,14 @@ using qvtest::fileBytes;
 
 namespace {
 
-struct Control {
-    int resource;
-    int id;
-    const char *name;
-    const char *help; // what a right click shows; null: nothing
-};
-
-#define ROW(resource, id, help)                                                                    \
-    { resource, id, #id, help }
-#define PLAIN(resource, id) ROW(resource, id, nullptr)
-constexpr int M = 2, C = 1, T = kTrendPanel;
-// clang-format off
-const Control kControls[] = {
-    PLAIN(M, P_COMPORT), PLAIN(M, P_IPADRESS), PLAIN(M, P_LOGO),
-    PLAIN(M, P_BANNER), PLAIN(M, P_DELTARAW), PLAIN(M, P_DELTACALIB),
-    PLAIN(M, P_DATARAWR_A), PLAIN(M, P_DATARAWG_A), PLAIN(M, P_DATARAWB_A),
-    PLAIN(M, P_DATAR_A), PLAIN(M, P_DATAG_A), PLAIN(M, P_DATAB_A),
-    ROW(M, P_BUTTONSENDPOWER, InfoButtonSendPower),
-    ROW(M, P_BUTTONSENDCF, InfoButtonSendCF),
-    ROW(M, P_BUTTONGETCF, InfoButtonGetCF),
-    ROW(M, P_BUTTONGO, InfoButtonGo),
-    ROW(M, P_BUTTONCALCCF, InfoButtonCalcCF),
-    ROW(M, P_BUTTONFINISHCALIB, InfoButtonFinishCalib),
-    ROW(M, P_BUTTONSTOP, InfoButtonStop),
-    ROW(M, P_BUTTONCONNECT, InfoButtonConnect),
-    ROW(M, P_BUTTONTREND, InfoButtonTrend),
-    ROW(M, P_DATARAWR_B, InfoDispBarsRAW),
-    ROW(M, P_DATARAWG_B, InfoDispBarsRAW),
-    ROW(M, P_DATARAWB_B, InfoDispBarsRAW),
-    ROW(M, P_DATAR_B, InfoDispBars),
-    ROW(M, P_DATAG_B, InfoDispBars),
-    ROW(M, P_DATAB_B, InfoDispBars),
-    ROW(M, P_DISPSTATUS, InfoStatus),
-    ROW(M, P_EDITPOWER, InfoEditPower),
-    ROW(M, P_EDITMAXDELTA, InfoEditMaxDelta),
-    ROW(M, P_EDITSETVALUE, InfoEditSetValue),
-    ROW(M, P_EDITCFR, InfoEditCF),
-    ROW(M, P_EDITCFG, InfoEditCF),
-    ROW(M, P_EDITCFB, InfoEditCF),
-    ROW(C, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, InfoEditCommunicationProtocol),
-    ROW(C, INTERFACEP_BUTTONTRYTOCONNECT, InfoButtonTryToConnect),
-    ROW(C, INTERFACEP_BUTTONACCEPT, InfoButtonAccept),
-    ROW(C, INTERFACEP_BUTTONDISCARD, InfoButtonDiscard),
-    ROW(C, INTERFACEP_EDITSELECTCOMPORT, InfoEditConnect),
-    ROW(C, INTERFACEP_STRINGPORTNUMBER, InfoStringPortNumber),
-    ROW(C, INTERFACEP_STRINGIPADRESS, InfoStringIpAdress),
-    ROW(C, INTERFACEP_COMPORTDEVICE, InfoComPortDevice),
-    PLAIN(C, INTERFACEP_STATUS), PLAIN(T, TRENDP_CHART), PLAIN(T, TRENDP_STATUS),
-    PLAIN(T, TRENDP_KEPT),
-    ROW(T, TRENDP_BUTTONPAUSE, InfoButtonPause),
-    ROW(T, TRENDP_BUTTONSAVECSV, InfoButtonSaveCsv),
-};
-// clang-format on
-#undef PLAIN
-#undef ROW
-
-int handleOf(int resource) {
-    return resource == M ? panel : resource == C ? interfacepanel : trendpanel;
+// The controls of panel `resource` as the resource file has them.
+QJsonArray controlsOf(int resource) {
+    const QByteArray file =
+        qvtest::fileBytes(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));
+    for (const QJsonValue v : QJsonDocument::fromJson(file).object()["panels"].toArray())
+        if (v.toObject()["resource"].toInt() == resource)
+            return v.toObject()["controls"].toArray();
+    return {};
 }
 
 // Runs the real program from a folder of its own holding `uir` as its resource file (none
@@ -155,18 +107,22 @@ class AppTest : public QObject {
         // device line shows with RS-232 only.
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 0);
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_COMPORTDEVICE, rt::ATTR_VISIBLE, 1);
-        for (const Control &c : kControls) {
-            qvtest::PopupRecorder popups;
-            qvtest::rightClick(handleOf(c.resource), c.id);
-            qvtest::waitFor([&] { return popups.count() > 0; }, c.help ? 2000 : 20);
-            qvtest::pump(20);
-            QVERIFY2(popups.count() == (c.help ? 1u : 0u), c.name);
-            if (!c.help)
-                continue;
-            QCOMPARE(popups.last().kind, rt::PopupKind::Message);
-            QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("INFO!"));
-            QCOMPARE(QByteArray(popups.last().text.c_str()), QByteArray(c.help));
-        }
+        for (auto [resource, handle] :
+             {std::pair{2, panel}, {1, interfacepanel}, {kTrendPanel, trendpanel}})
+            for (const QJsonValue v : controlsOf(resource)) {
+                const QJsonObject c = v.toObject();
+                const bool handled = !c["callback"].toString().isEmpty();
+                qvtest::PopupRecorder popups;
+                qvtest::rightClick(handle, c["id"].toInt());
+                qvtest::waitFor([&] { return popups.count() > 0; }, handled ? 2000 : 20);
+                qvtest::pump(20);
+                QVERIFY2(popups.count() == std::size_t(handled), qPrintable(c["name"].toString()));
+                if (!handled)
+                    continue;
+                QCOMPARE(popups.last().kind, rt::PopupKind::Message);
+                QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("INFO!"));
+                QVERIFY(!popups.last().text.empty());
+            }
         qvtest::PopupRecorder popups;
         qvtest::click(panel, P_EDITPOWER);
         qvtest::pump(50);
