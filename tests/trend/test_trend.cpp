@@ -114,7 +114,6 @@ class TrendTest : public QObject {
             const TrendReading first = store.at(0), last = store.at(store.size() - 1);
             QCOMPARE(int(first.value[0]), (r.count - r.kept) & 0xFFFF);
             QCOMPARE(int(last.value[0]), (r.count - 1) & 0xFFFF);
-            QCOMPARE(last.value[5], std::uint16_t(5));
             store.add(store.newest() + 0.000001, {7, 7, 7, 7, 7, 7});
             QCOMPARE(qRound64((store.newest() - last.seconds) * 1e6), 1LL);
         }
@@ -197,7 +196,6 @@ class TrendTest : public QObject {
         QVERIFY2(shownKept() > keptAtPause, "the count of readings kept stood still");
         qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
         QVERIFY(go(100));
-        QVERIFY(!trendpaused);
         const QList<QPointF> resumed = rawRed();
         QVERIFY(resumed != paused);
         // Two points at most per column of two pixels, however many readings came.
