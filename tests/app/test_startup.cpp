@@ -1,9 +1,5 @@
-// Start-up and the panels it loads: a right click on each control the program addresses shows its
-// help (a control's ID or handler that does not match the program shows up there), the panels are
-// laid out cleanly, and a reading reaches the indicators. Start-up's values and steps are in place
-// before the first connection attempt, the address history goes where it can be written, what is
-// on screen while the serial check holds the program, and the exit code when the resource file is
-// missing or damaged.
+// Start-up and the panels it loads, up to the first connection attempt, and the exit code when
+// the resource file is missing or damaged.
 
 // Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"

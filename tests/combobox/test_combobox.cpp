@@ -1,6 +1,5 @@
-// The combo box on a panel of its own: creation and its refusals, attributes and the list as the
-// program uses them; typing with completion, the list from the keyboard and the mouse, the focus
-// kept on the text field, and what reaches the field's own callback, as the operator meets them.
+// The combo box on a panel of its own, through its calls as the program makes them and its keys
+// and clicks as the operator makes them.
 #include "combobox/combobox.h"
 #include "combobox/testing.h"
 #include "platform/testing.h"

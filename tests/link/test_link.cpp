@@ -1,10 +1,6 @@
-// The link folder. The address history file on its own where the connection panel cannot take it:
-// damaged and huge files, the bytes at the limits, a rewrite that fails halfway (random files:
-// fuzz/fuzz_history). The connection panel as the operator uses it: the program started against a
-// history file in a scratch program folder, the simulator as the sensor, keys and clicks on the
-// real widgets, the history file checked byte for byte. And the link where the fault matrix does
-// not take it: the operator's words for failed opens and connects, the port text, stray TCP bytes
-// while a serial transaction waits, and the sensor closing the TCP connection again and again.
+// The link folder: the address history file on its own where the panel cannot take it (random
+// files: fuzz/fuzz_history); the connection panel as the operator uses it, the history file
+// checked byte for byte; and the link where the fault matrix does not take it.
 // Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 

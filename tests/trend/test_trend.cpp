@@ -1,7 +1,5 @@
-// The trend: the readings it keeps, by age and by count, the per-column ranges a picture is drawn
-// from and the CSV it writes; and its window with the simulator as the sensor: it follows GO,
-// holds still on PAUSE while readings are still kept, keeps them while closed, and SAVE CSV
-// writes what is kept.
+// The trend's store of readings and its CSV on their own; its window with the simulator as the
+// sensor.
 #include "platform/canvas.h"
 #include "platform/testing.h"
 #include "shell/controls.h"
