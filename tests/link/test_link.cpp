@@ -418,6 +418,7 @@ class LinkTest : public QObject {
     void errorTexts() {
         loadPanels(); // without the combo box start-up makes of the address field
         setStartupSizes();
+        qunsetenv("QUORVAT_COM1"); // from here the PC's own COM 1, as the program meets it
         // clang-format off
         const std::pair<int, const char *> serial[] = {
             {-1, "Unknown system error"}, {-3, "Port is not open"}, {-4, "Unknown I/0 error"},
