@@ -162,7 +162,6 @@ class ComboBoxTest : public QObject {
             QCOMPARE(geometry(panel_, r->frameCtrl), frame);
             QCOMPARE(geometry(panel_, r->ringCtrl), ring);
             QCOMPARE(attr(panel_, r->frameCtrl, ATTR_CTRL_STYLE), frameStyle);
-            QCOMPARE(attr(panel_, r->ringCtrl, ATTR_DATA_TYPE), VAL_STRING);
             for (auto [c, z, t] : {std::tuple{r->ringCtrl, 0, tab}, {ctrl, 1, tab + 1}})
                 QVERIFY(attr(panel_, c, ATTR_ZPLANE_POSITION) == z &&
                         attr(panel_, c, ATTR_CTRL_TAB_POSITION) == t);
@@ -262,9 +261,6 @@ class ComboBoxTest : public QObject {
         QCOMPARE(geometry(panel_, r->frameCtrl), QRect(30, 70, 200, 22));
         QCOMPARE(geometry(panel_, r->ringCtrl), QRect(31, 71, 20, 20));
         QCOMPARE(geometry(panel_, FLAT), QRect(50, 71, 180, 20));
-        QCOMPARE(r->entryLimit, 16);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, -1), 0);
-        QCOMPARE(r->entryLimit, -1);
 
         // A font name of its own kind, cut to the caller's buffer.
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, "DejaVu Sans Mono"),
