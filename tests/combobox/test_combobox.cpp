@@ -162,6 +162,7 @@ class ComboBoxTest : public QObject {
             QCOMPARE(geometry(panel_, r->frameCtrl), frame);
             QCOMPARE(geometry(panel_, r->ringCtrl), ring);
             QCOMPARE(attr(panel_, r->frameCtrl, ATTR_CTRL_STYLE), frameStyle);
+            QCOMPARE(attr(panel_, r->ringCtrl, ATTR_DATA_TYPE), VAL_STRING);
             for (auto [c, z, t] : {std::tuple{r->ringCtrl, 0, tab}, {ctrl, 1, tab + 1}})
                 QVERIFY(attr(panel_, c, ATTR_ZPLANE_POSITION) == z &&
                         attr(panel_, c, ATTR_CTRL_TAB_POSITION) == t);
