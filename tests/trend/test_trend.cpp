@@ -94,7 +94,6 @@ class TrendTest : public QObject {
             double oldest;
         } rows[] = {
             // clang-format off
-            {ReadingStore::kCapacity, 480, 0.125, 480, 0.0},    // a minute at 8 a second
             {ReadingStore::kCapacity, 4801, 0.125, 4801, 0.0},  // ten minutes exactly
             {ReadingStore::kCapacity, 5281, 0.125, 4801, 60.0}, // eleven minutes
             {1000, 5000, 0.001, 1000, 4.0},                     // capacity reached
