@@ -1,55 +1,57 @@
-// Start-up and shut-down of the program: its start values, the history path, the button group,
-// the close box, and the exit code when the resource file is missing or damaged.
-
-// Ahead of app/state.h, whose `panel` a parameter of a template in it would shadow.
-#include "combobox/combobox.h"
+// Start-up and the panels it loads, up to the first connection attempt, and the exit code when
+// the resource file is missing or damaged.
 
 #include "app/startup.h"
 #include "link/connectpanel.h"
-#include "link/link.h"
+#include "logo/logo.h"
 #include "platform/testing.h"
-#include "protocol/codec.h"
+#include "platform/utility.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
+#include "tests/support/rig.h"
 #include "tests/support/support.h"
+#include "trend/trend.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <vector>
+#include <QWidget>
 
 using namespace qv;
+using qvtest::addressList;
+using qvtest::fileBytes;
 
 namespace {
-int dimmed(int control) {
-    int d = -1;
-    rt::GetCtrlAttribute(panel, control, rt::ATTR_DIMMED, &d);
-    return d;
+
+// The controls of panel `resource` as the resource file has them.
+QJsonArray controlsOf(int resource) {
+    const QByteArray file =
+        qvtest::fileBytes(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));
+    for (const QJsonValue v : QJsonDocument::fromJson(file).object()["panels"].toArray())
+        if (v.toObject()["resource"].toInt() == resource)
+            return v.toObject()["controls"].toArray();
+    return {};
 }
 
 // Runs the real program from a folder of its own holding `uir` as its resource file (none
-// when empty); returns its exit code and standard error.
-std::pair<int, QByteArray> runWithResource(const QByteArray &uir, bool writeUir = true) {
+// when null); returns its exit code and standard error.
+std::pair<int, QByteArray> runWithResource(const QByteArray &uir) {
     QTemporaryDir dir;
     const QString exe = dir.filePath("quorvat");
     QFile::copy(QDir(QCoreApplication::applicationDirPath()).filePath("quorvat"), exe);
-    if (writeUir) {
-        QFile f(dir.filePath("QuorvatV60.uir"));
-        f.open(QIODevice::WriteOnly);
-        f.write(uir);
-    }
+    if (!uir.isNull())
+        qvtest::writeFile(dir.filePath(kResourceFile), uir);
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
     p.start(exe, {});
     if (!p.waitForFinished(10000)) {
         p.kill();
@@ -58,28 +60,135 @@ std::pair<int, QByteArray> runWithResource(const QByteArray &uir, bool writeUir 
     return {p.exitCode(), p.readAllStandardError()};
 }
 
-QByteArray realResource() {
-    QFile f(QDir(QCoreApplication::applicationDirPath()).filePath("QuorvatV60.uir"));
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 } // namespace
 
-class StartupTest : public QObject {
+class AppTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<qvtest::SensorRig> rig_;
+    QTemporaryDir home_;
+
+    // Start-up with the program's folder taken to be `programDir` and the data folders under
+    // `dataHome`, the panel pointing at the simulator; returns what it wrote to standard error.
+    QByteArray startUpIn(const QString &programDir, const QString &dataHome) {
+        qvtest::loadPanels();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+        rt::SetProjectDirForTesting(QFile::encodeName(programDir).constData());
+        rig_->select(qvtest::Link::Tcp);
+        qvtest::PopupRecorder popups;
+        qvtest::StderrCapture err;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(QDir::tempPath()); // the history's place must not depend on it
+        InitVars();
+        QDir::setCurrent(before);
+        rt::SetProjectDirForTesting(nullptr);
+        return err.text();
+    }
+
   private slots:
-    void initTestCase() { qvtest::loadPanels(); }
+    void initTestCase() { rig_ = std::make_unique<qvtest::SensorRig>(); }
+    void init() { qvtest::loadPanels(); }
+
+    // A right click on a control with a handler shows its help in a box titled "INFO!", and
+    // does nothing else; other controls, and a left click on an edit box, show nothing. The
+    // address field is a combo box, as after start-up: its right click reaches the field's
+    // handler once.
+    void rightClickShowsTheHelp() {
+        InitIpAdressComboBox();
+        rt::DisplayPanel(interfacepanel);
+        rt::DisplayPanel(trendpanel);
+        // Dimmed and hidden controls take no clicks: the accept button starts dimmed, the
+        // device line shows with RS-232 only.
+        rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 0);
+        rt::SetCtrlAttribute(interfacepanel, INTERFACEP_COMPORTDEVICE, rt::ATTR_VISIBLE, 1);
+        for (auto [resource, handle] :
+             {std::pair{2, panel}, {1, interfacepanel}, {kTrendPanel, trendpanel}})
+            for (const QJsonValue v : controlsOf(resource)) {
+                const QJsonObject c = v.toObject();
+                const bool handled = !c["callback"].toString().isEmpty();
+                qvtest::PopupRecorder popups;
+                qvtest::rightClick(handle, c["id"].toInt());
+                qvtest::waitFor([&] { return popups.count() > 0; }, handled ? 2000 : 20);
+                qvtest::pump(20);
+                QVERIFY2(popups.count() == std::size_t(handled), qPrintable(c["name"].toString()));
+                if (!handled)
+                    continue;
+                QCOMPARE(popups.last().kind, rt::PopupKind::Message);
+                QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("INFO!"));
+                QVERIFY(!popups.last().text.empty());
+            }
+        qvtest::PopupRecorder popups;
+        qvtest::click(panel, P_EDITPOWER);
+        qvtest::pump(50);
+        QCOMPARE(popups.count(), std::size_t(0));
+    }
+
+    // Every control inside its panel, and no two input controls or captions on top of each
+    // other: a layout slip shows up here before anyone looks at a picture.
+    void layoutIsClean() {
+        ShowLogo(5);
+        for (int handle : {panel, interfacepanel, trendpanel}) {
+            QWidget *window = rt::testing::PanelWidget(handle);
+            QList<QWidget *> solid;
+            for (QWidget *w : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                if (!w->isVisibleTo(window))
+                    continue;
+                QVERIFY2(window->rect().contains(w->geometry()), w->metaObject()->className());
+                const QVariant id = w->property("qv_ctrl");
+                const int style =
+                    id.isValid() ? qvtest::attr(handle, id.toInt(), rt::ATTR_CTRL_STYLE) : 0;
+                if (style != rt::CTRL_DECORATION && style != rt::CTRL_TEXT_MSG &&
+                    style != rt::CTRL_PICTURE)
+                    solid << w;
+            }
+            for (int i = 0; i < solid.size(); ++i)
+                for (int j = i + 1; j < solid.size(); ++j)
+                    QVERIFY2(
+                        !solid[i]->geometry().intersects(solid[j]->geometry()),
+                        qPrintable(
+                            QString("overlap at %1,%2").arg(solid[i]->x()).arg(solid[i]->y())));
+        }
+        QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel.png")));
+    }
+
+    // A decoded reading reaches the fourteen indicators, values beyond the bars' scale shown
+    // unscaled; each spread is the largest minus the smallest channel.
+    void readingsReachTheIndicators() {
+        u16 *const values[6] = {&dataR, &dataG, &dataB, &dataRawR, &dataRawG, &dataRawB};
+        const int shows[6][2] = {{P_DATAR_A, P_DATAR_B},       {P_DATAG_A, P_DATAG_B},
+                                 {P_DATAB_A, P_DATAB_B},       {P_DATARAWR_A, P_DATARAWR_B},
+                                 {P_DATARAWG_A, P_DATARAWG_B}, {P_DATARAWB_A, P_DATARAWB_B}};
+        const struct {
+            u16 v[6]; // calibrated, then raw
+            int spreadCal, spreadRaw;
+        } rows[] = {
+            {{1001, 1002, 1003, 2001, 2002, 2503}, 2, 502},
+            {{100, 200, 150, 1000, 1000, 1000}, 100, 0}, // middle value last; all equal
+            {{0, 65535, 7, 300, 300, 20}, 65535, 280},   // full range; two largest equal
+            {{65535, 0, 0, 0, 0, 65535}, 65535, 65535},  // red the largest
+        };
+        const auto shown = [](int control) {
+            int v = -1;
+            rt::GetCtrlVal(panel, control, &v);
+            return v;
+        };
+        for (const auto &r : rows) {
+            for (int i = 0; i < 6; ++i)
+                *values[i] = r.v[i];
+            SetPanelData();
+            for (int i = 0; i < 6; ++i)
+                for (int control : shows[i])
+                    QCOMPARE(shown(control), int(r.v[i]));
+            QCOMPARE(shown(P_DELTACALIB), r.spreadCal);
+            QCOMPARE(shown(P_DELTARAW), r.spreadRaw);
+        }
+    }
 
     // The start values and the earlier start-up steps are in place when the first connection
     // attempt runs: a refused connect shows its box in the middle of that attempt.
     void startUpOrderAndValues() {
         qvtest::ScratchProject project;
-        {
-            QFile history(project.file("IPComboBoxQuorvatv60.ipa"));
-            QVERIFY(history.open(QIODevice::WriteOnly));
-            for (const char *address : {"10.1.1.1", "", "sensor.local"})
-                history.write(QByteArray(address).leftJustified(100, '\0').append('\n'));
-        }
+        const QByteArray history = qvtest::historyRecords({"10.1.1.1", "", "sensor.local"});
+        QVERIFY(qvtest::writeFile(project.file(kHistoryFileName), history));
         anzpara = anzframe = anzdata = qv::sync = order = target = comport = 7;
         poll = tcpcon = 1;
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
@@ -88,85 +197,60 @@ class StartupTest : public QObject {
         rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsBefore);
         qvtest::PopupRecorder popups;
         std::vector<u16> atAttempt;
-        int controlsAtAttempt = 0, comPortShown = -1, frameColour = -1, listShown = -1;
-        QList<QByteArray> listAtAttempt;
+        int controlsAtAttempt = 0, comPortShown = -1;
+        QByteArrayList listAtAttempt;
         popups.onPopup = [&](const qvtest::Popup &) {
-            // The address field is a combo box, grey-framed, its list loaded from the file.
-            Combo_GetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS,
-                                    COMBO_ATTR_FRAME_COLOR, &frameColour);
-            void *record = nullptr;
-            rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA,
-                                 &record);
-            const int ring = record ? static_cast<ComboRec *>(record)->ringCtrl : 0;
-            rt::GetCtrlAttribute(interfacepanel, ring, rt::ATTR_VISIBLE, &listShown);
-            int count = 0;
-            rt::GetNumListItems(interfacepanel, ring, &count);
-            for (int i = 0; i < count; ++i) {
-                char value[128] = "";
-                rt::GetValueFromIndex(interfacepanel, ring, i, value);
-                listAtAttempt << value;
-            }
+            listAtAttempt = addressList(); // the combo box's, loaded from the file
             atAttempt = {anzpara, anzframe, anzdata, qv::sync, order, target, comport, poll};
             rt::GetPanelAttribute(panel, rt::ATTR_NUM_CTRLS, &controlsAtAttempt);
-            rt::GetCtrlAttribute(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE,
-                                 &comPortShown);
+            comPortShown =
+                qvtest::attr(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, rt::ATTR_VISIBLE);
         };
-        const QString before = QDir::currentPath();
-        QDir::setCurrent(QDir::tempPath()); // the history path must not depend on it
         InitVars();
-        QDir::setCurrent(before);
         QCOMPARE(popups.count(), std::size_t(1));
         QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("TCP Client"));
         QCOMPARE(atAttempt, (std::vector<u16>{202, 16, 16, 85, 1, 1, 1, 0}));
         QCOMPARE(controlsAtAttempt, controlsBefore + 4); // the banner's four text lines
         QCOMPARE(comPortShown, 0);                       // laid out for TCP/IP
-        QCOMPARE(listShown, 1);
-        QCOMPARE(frameColour, 0xE0E0E0);
-        QCOMPARE(listAtAttempt, (QList<QByteArray>{"10.1.1.1", "sensor.local"}));
-        QCOMPARE(tcpcon, u16(0));
-        QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName),
-                 QDir::toNativeSeparators(project.file("IPComboBoxQuorvatv60.ipa")));
-        QCOMPARE(QString::fromLocal8Bit(proj_dir), QDir::toNativeSeparators(project.path()));
-        qvtest::loadPanels();
+        QCOMPARE(listAtAttempt, (QByteArrayList{"10.1.1.1", "sensor.local"}));
+        // Only the list is filled: the field keeps its starting value, the file its bytes.
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGIPADRESS), "127.0.0.1");
+        QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
     }
 
-    void buttonGroupDimsExactlyTheSixCommands() {
-        const int group[] = {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF,
-                             P_BUTTONGO,        P_BUTTONCALCCF, P_BUTTONFINISHCALIB};
-        SetButtonsDimmed(1);
-        for (int c : group)
-            QCOMPARE(dimmed(c), 1);
-        QCOMPARE(dimmed(P_BUTTONSTOP), 0);
-        QCOMPARE(dimmed(P_BUTTONCONNECT), 0);
-        // Dimmed buttons take no clicks: no second command can start.
-        int commits = 0;
-        rt::InstallCtrlCallback(
-            panel, P_BUTTONGO,
-            [](int, int, int event, void *data, int, int) {
-                if (event == rt::EVENT_COMMIT)
-                    ++*static_cast<int *>(data);
-                return 0;
-            },
-            &commits);
-        qvtest::click(panel, P_BUTTONGO);
-        qvtest::pump(30);
-        QCOMPARE(commits, 0);
-        SetButtonsDimmed(0);
-        for (int c : group)
-            QCOMPARE(dimmed(c), 0);
-        qvtest::click(panel, P_BUTTONGO);
-        QVERIFY(qvtest::waitFor([&] { return commits == 1; }));
-        qvtest::loadPanels();
-    }
-
-    // The close box ends the event loop and stops a running GO loop; the window stays until
-    // the program discards it.
-    void closeBoxEndsTheEventLoop() {
-        poll = 1;
-        QTimer::singleShot(20, [] { rt::testing::PanelWidget(panel)->close(); });
-        QCOMPARE(rt::RunUserInterface(), 0);
-        QCOMPARE(poll, u16(0));
-        QVERIFY(rt::testing::PanelWidget(panel)->isVisible());
+    // The history stays beside the program while a write there works, and the try leaves no
+    // trace, not even on a temporary left from before. Where writes fail for everyone, root
+    // included (/proc), it goes to the data folder, made for the purpose. When no folder can
+    // hold it, start-up goes on without one and says so.
+    void whereTheHistoryGoes() {
+        const QString dataHome = home_.filePath("data");
+        const QString data = QDir(dataHome).filePath(QCoreApplication::applicationName());
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        const QString name = kHistoryFileName;
+        QTemporaryDir program;
+        const QString left = program.filePath(name + ".tmp");
+        QVERIFY(qvtest::writeFile(left, "before"));
+        QCOMPARE(startUpIn(program.path(), dataHome), QByteArray());
+        QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName), program.filePath(name));
+        QCOMPARE(QDir(program.path()).entryList(all), QStringList{name + ".tmp"});
+        QCOMPARE(fileBytes(left), QByteArray("before"));
+        QVERIFY(!QFileInfo::exists(dataHome));
+        QCOMPARE(startUpIn("/proc", dataHome), QByteArray());
+        QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName), QDir(data).filePath(name));
+        QVERIFY(QFileInfo(data).isDir());
+        QCOMPARE(QDir(data).entryList(all), QStringList());
+        const QString unmakeable = "/proc/quorvat-no-such-folder";
+        const QByteArray err = startUpIn("/proc", unmakeable);
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(
+            err.startsWith(
+                "quorvat: cannot create the folder " +
+                QFile::encodeName(QDir(unmakeable).filePath(QCoreApplication::applicationName())) +
+                " for the address history"),
+            err.constData());
+        QCOMPARE(ipComboBoxFileName[0], '\0');
+        QCOMPARE(addressList(), QByteArrayList());
+        qunsetenv("XDG_DATA_HOME");
     }
 
     // The serial link check pumps no events for its 2 s. What start-up has shown by then is on
@@ -174,7 +258,6 @@ class StartupTest : public QObject {
     // the port did not open, which the check's "TIMEOUT" replaces only when it ends.
     void startUpIsOnScreenWhileTheSerialCheckWaits() {
         qvtest::ScratchProject project;
-        qvtest::loadPanels();
         qputenv("QUORVAT_COM7", "/dev/quorvat-no-such-port");
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, 7);
@@ -188,8 +271,7 @@ class StartupTest : public QObject {
         rt::testing::SetDrawHook({});
         QVERIFY(!screen.isNull());
         QCOMPARE(QByteArray(szStatus), QByteArray("No serial port found"));
-        const auto statusOn = [&](const QImage &image) {
-            const QRect r = qvtest::widget(panel, P_DISPSTATUS)->geometry();
+        const auto part = [](const QImage &image, const QRect &r) {
             return image.copy(r).convertToFormat(QImage::Format_RGB32);
         };
         // Against the panel drawn now, after the check: "TIMEOUT"; and showing the reason.
@@ -198,45 +280,40 @@ class StartupTest : public QObject {
             rt::testing::FlushDisplays();
             return window->grab().toImage();
         };
-        QVERIFY(statusOn(screen) != statusOn(drawnWith("TIMEOUT")));
-        SetButtonsDimmed(1); // as during the check
-        const QImage during = drawnWith("No serial port found");
-        SetButtonsDimmed(0);
-        QCOMPARE(statusOn(screen), statusOn(during));
+        const QRect status = qvtest::widget(panel, P_DISPSTATUS)->geometry();
         const QRect commands = qvtest::widget(panel, P_BUTTONSENDPOWER)
                                    ->geometry()
                                    .united(qvtest::widget(panel, P_BUTTONFINISHCALIB)->geometry());
-        QCOMPARE(screen.copy(commands).convertToFormat(QImage::Format_RGB32),
-                 during.copy(commands).convertToFormat(QImage::Format_RGB32));
+        // After the check, buttons live: the status differs, and dimmed buttons look dimmed.
+        const QImage after = drawnWith("TIMEOUT");
+        QVERIFY(part(screen, status) != part(after, status));
+        QVERIFY(part(screen, commands) != part(after, commands));
+        SetButtonsDimmed(1); // as during the check
+        const QImage during = drawnWith("No serial port found");
+        SetButtonsDimmed(0);
+        QCOMPARE(part(screen, status), part(during, status));
+        QCOMPARE(part(screen, commands), part(during, commands));
         QCOMPARE(screen.pixelColor(4, 4), QColor(0x00, 0x80, 0xFF)); // the banner
         qunsetenv("QUORVAT_COM7");
-        qvtest::loadPanels();
     }
 
     void damagedResourceEndsStartUpWithMinusOne() {
-        QByteArray noConnectionPanel = realResource();
-        noConnectionPanel.replace("\"resource\": 1", "\"resource\": 7");
-        QByteArray unknownCallback = realResource();
-        unknownCallback.replace("CBF_ButtonGo", "CBF_ButtonGone");
-        const struct {
-            const char *name;
-            QByteArray uir;
-            bool write;
-            const char *says;
-        } cases[] = {
-            {"missing", {}, false, "QuorvatV60.uir"},
-            {"not JSON", "{ panels: [", true, "not a resource file"},
-            {"panel missing", noConnectionPanel, true, "no panel 1"},
-            {"callback unknown", unknownCallback, true, "CBF_ButtonGone"},
+        const QByteArray real =
+            fileBytes(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));
+        const std::pair<QByteArray, const char *> cases[] = {
+            {QByteArray(), kResourceFile}, // missing
+            {"{ panels: [", "not a resource file"},
+            {QByteArray(real).replace("\"resource\": 1", "\"resource\": 7"), "no panel 1"},
+            {QByteArray(real).replace("CBF_ButtonGo", "CBF_ButtonGone"), "CBF_ButtonGone"},
         };
-        for (const auto &c : cases) {
-            const auto [code, err] = runWithResource(c.uir, c.write);
-            QVERIFY2(code == 255, c.name); // -1 as the process's exit status
-            QVERIFY2(err.contains("quorvat: cannot load panel"), c.name);
-            QVERIFY2(err.contains(c.says), qPrintable(QString(c.name) + ": " + err));
+        for (const auto &[uir, says] : cases) {
+            const auto [code, err] = runWithResource(uir);
+            QCOMPARE(code, 255); // -1 as the process's exit status
+            QVERIFY2(err.contains("quorvat: cannot load panel"), err.constData());
+            QVERIFY2(err.contains(says), err.constData());
         }
     }
 };
 
-QTEST_MAIN(StartupTest)
+QTEST_MAIN(AppTest)
 #include "test_startup.moc"

@@ -1,19 +1,68 @@
-// The combo box as the program builds and changes it: creation and its refusals, attributes,
-// the list, removal.
+// The combo box on a panel of its own, through its calls as the program makes them and its keys
+// and clicks as the operator makes them.
+#include "combobox/combobox.h"
 #include "combobox/testing.h"
-#include "fixture.h"
+#include "platform/testing.h"
+#include "platform/thread.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+#include "tests/support/support.h"
 
-using namespace fixture;
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include <functional>
+
+using namespace qv;
+using namespace qv::rt;
+using qvtest::attr;
+using qvtest::ctrlText;
 
 namespace {
 
-int g_allocationsLeft = -1; // -1: no limit
-void *limitedAllocator(std::size_t size) {
-    if (g_allocationsLeft == 0)
-        return nullptr;
-    if (g_allocationsLeft > 0)
-        --g_allocationsLeft;
-    return std::malloc(size);
+// Tab order is creation order: BEFORE, FLAT, SUNK, NUM, NOTE, AFTER, PLAIN.
+enum : int { BEFORE = 1, FLAT = 2, SUNK = 3, NUM = 4, NOTE = 5, AFTER = 6, PLAIN = 7 };
+
+// clang-format off
+const char kPanels[] = R"({"panels": [{"resource": 7, "name": "C", "title": "Combo", "width": 360,
+  "height": 230, "controls": [
+  {"id": 1, "name": "BEFORE", "kind": "command_button", "label": "Before", "left": 10, "top": 10,
+   "width": 70, "height": 24},
+  {"id": 2, "name": "FLAT", "kind": "string", "label": "Address", "left": 100, "top": 50,
+   "width": 120, "height": 20, "callback": "user"},
+  {"id": 3, "name": "SUNK", "kind": "string", "look": 2, "label": "Host", "left": 100, "top": 110,
+   "width": 120, "height": 20, "callback": "user"},
+  {"id": 4, "name": "NUM", "kind": "numeric", "left": 250, "top": 50, "width": 80, "height": 22},
+  {"id": 5, "name": "NOTE", "kind": "text_message", "label": "Note", "left": 250, "top": 110},
+  {"id": 6, "name": "AFTER", "kind": "command_button", "label": "After", "left": 250, "top": 180,
+   "width": 70, "height": 24},
+  {"id": 7, "name": "PLAIN", "kind": "string", "left": 10, "top": 180, "width": 120, "height": 20}
+]}]})";
+// clang-format on
+
+// What reaches the string controls' own callback.
+struct Seen {
+    int control, event;
+    void *data;
+    int data1;
+};
+std::vector<Seen> seen;
+int userResult = 0;
+std::function<void(const Seen &)> onEvent; // runs where the program's own handler would
+int userData = 0;                          // its address is the string controls' callback data
+
+int user(int, int control, int event, void *data, int data1, int) {
+    seen.push_back({control, event, data, data1});
+    if (onEvent)
+        onEvent(seen.back());
+    return userResult;
+}
+
+int count(int event) {
+    return int(
+        std::count_if(seen.begin(), seen.end(), [&](const Seen &s) { return s.event == event; }));
 }
 
 QRect geometry(int panel, int ctrl) {
@@ -21,78 +70,131 @@ QRect geometry(int panel, int ctrl) {
                  attr(panel, ctrl, ATTR_WIDTH), attr(panel, ctrl, ATTR_HEIGHT));
 }
 
+ComboRec *recordOf(int panel, int ctrl) {
+    void *data = nullptr;
+    GetCtrlAttribute(panel, ctrl, ATTR_CALLBACK_DATA, &data);
+    return static_cast<ComboRec *>(data);
+}
+
+QWidget *popup() {
+    return QApplication::activePopupWidget();
+}
+
 } // namespace
 
 class ComboBoxTest : public QObject {
     Q_OBJECT
-    QTemporaryDir dir_;
+    std::unique_ptr<qvtest::ScratchProject> project_;
     int panel_ = 0;
+    int ring_ = 0;
+
+    // A combo box on `ctrl` holding `items`, with the focus in its text field.
+    QLineEdit *combo(int ctrl, std::initializer_list<const char *> items) {
+        if (Combo_NewComboBox(panel_, ctrl) != ctrl)
+            return nullptr;
+        for (const char *item : items)
+            Combo_InsertComboItem(panel_, ctrl, -1, item);
+        ring_ = recordOf(panel_, ctrl)->ringCtrl;
+        SetActiveCtrl(panel_, ctrl);
+        QApplication::processEvents();
+        seen.clear();
+        return static_cast<QLineEdit *>(testing::ControlWidget(panel_, ctrl));
+    }
+    bool focusOn(int ctrl) {
+        return QTest::qWaitFor([&] { return !popup() && GetActiveCtrl(panel_) == ctrl; });
+    }
+    // Down in the text field, then `steps` more and Enter in the list.
+    bool pick(QLineEdit *e, int steps) {
+        const int commits = count(EVENT_COMMIT);
+        QTest::keyClick(e, Qt::Key_Down);
+        if (!QTest::qWaitFor([] { return popup() != nullptr; }) || GetActiveCtrl(panel_) != ring_)
+            return false;
+        for (int i = 0; i < steps; ++i)
+            QTest::keyClick(popup(), Qt::Key_Down);
+        QTest::keyClick(popup(), Qt::Key_Return);
+        return QTest::qWaitFor([&] { return count(EVENT_COMMIT) > commits; });
+    }
 
   private slots:
-    void initTestCase() { startRunTime(dir_); }
+    void initTestCase() {
+        qvtest::initRunTime();
+        SetCallbackResolver([](const std::string &n) {
+            CallbackEntry e;
+            if (n == "user")
+                e.control = user;
+            return e;
+        });
+        project_ = std::make_unique<qvtest::ScratchProject>();
+        QVERIFY(qvtest::writeFile(project_->file("combo.uir"), kPanels));
+    }
     void init() {
-        panel_ = openPanel();
+        panel_ = LoadPanel(0, "combo.uir", 7);
         QVERIFY(panel_ > 0);
+        for (int c : {FLAT, SUNK})
+            SetCtrlAttribute(panel_, c, ATTR_CALLBACK_DATA, static_cast<void *>(&userData));
+        DisplayPanel(panel_);
+        QVERIFY(QTest::qWaitForWindowActive(testing::PanelWidget(panel_)));
+        seen.clear();
+        userResult = 0;
+        onEvent = nullptr;
     }
     void cleanup() {
         combo_testing::SetAllocator(nullptr);
+        if (popup())
+            popup()->close();
         DiscardPanel(panel_);
     }
 
-    void creationPlacesRingAndFrame_data() {
-        QTest::addColumn<int>("ctrl");
-        QTest::addColumn<QRect>("frame");
-        QTest::addColumn<QRect>("ring");
-        QTest::addColumn<int>("frameStyle");
-        QTest::newRow("first look")
-            << int(FLAT) << QRect(80, 49, 141, 22) << QRect(81, 50, 20, 20) << CTRL_DECORATION;
-        QTest::newRow("second look")
-            << int(SUNK) << QRect(80, 108, 142, 24) << QRect(82, 110, 20, 20) << CTRL_DECORATION_LS;
-    }
+    // Ring in front, then the text field, the frame behind both; the ring directly before the
+    // text field in the tab order.
     void creationPlacesRingAndFrame() {
-        QFETCH(int, ctrl);
-        QFETCH(QRect, frame);
-        QFETCH(QRect, ring);
-        QFETCH(int, frameStyle);
-        SetCtrlAttribute(panel_, ctrl, ATTR_MAX_ENTRY_LENGTH, 15);
-        const int tab = attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION);
-        QCOMPARE(Combo_NewComboBox(panel_, ctrl), ctrl);
-        const ComboRec *r = recordOf(panel_, ctrl);
-        QVERIFY(r);
-        QCOMPARE(r->marker, kComboMarker);
-        QCOMPARE(r->panelHandle, panel_);
-        QCOMPARE(r->stringCtrl, ctrl);
-        QVERIFY(r->userCallback == user);
-        QCOMPARE(r->userCallbackData, static_cast<void *>(&userData));
-        QCOMPARE(r->entryLimit, 16);
-        QCOMPARE(geometry(panel_, r->frameCtrl), frame);
-        QCOMPARE(geometry(panel_, r->ringCtrl), ring);
-        QCOMPARE(attr(panel_, r->frameCtrl, ATTR_CTRL_STYLE), frameStyle);
-        QCOMPARE(attr(panel_, r->ringCtrl, ATTR_DATA_TYPE), VAL_STRING);
-        // Ring in front, then the text field, the frame behind both.
-        QCOMPARE(attr(panel_, r->ringCtrl, ATTR_ZPLANE_POSITION), 0);
-        QCOMPARE(attr(panel_, ctrl, ATTR_ZPLANE_POSITION), 1);
-        QCOMPARE(attr(panel_, r->frameCtrl, ATTR_ZPLANE_POSITION), 2);
-        // The ring comes directly before the text field in the tab order.
-        QCOMPARE(attr(panel_, r->ringCtrl, ATTR_CTRL_TAB_POSITION), tab);
-        QCOMPARE(attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION), tab + 1);
-        int height = 0;
-        QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_HEIGHT, &height), 0);
-        QCOMPARE(height, frame.height());
+        const struct {
+            int ctrl, frameStyle;
+            QRect frame, ring;
+        } rows[] = {{FLAT, CTRL_DECORATION, {80, 49, 141, 22}, {81, 50, 20, 20}},
+                    {SUNK, CTRL_DECORATION_LS, {80, 108, 142, 24}, {82, 110, 20, 20}}};
+        for (const auto &[ctrl, frameStyle, frame, ring] : rows) {
+            SetCtrlAttribute(panel_, ctrl, ATTR_MAX_ENTRY_LENGTH, 15);
+            const int tab = attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION);
+            QCOMPARE(Combo_NewComboBox(panel_, ctrl), ctrl);
+            const ComboRec *r = recordOf(panel_, ctrl);
+            QCOMPARE(r->entryLimit, 16);
+            QCOMPARE(geometry(panel_, r->frameCtrl), frame);
+            QCOMPARE(geometry(panel_, r->ringCtrl), ring);
+            QCOMPARE(attr(panel_, r->frameCtrl, ATTR_CTRL_STYLE), frameStyle);
+            QCOMPARE(attr(panel_, r->ringCtrl, ATTR_DATA_TYPE), VAL_STRING);
+            for (auto [c, z, t] : {std::tuple{r->ringCtrl, 0, tab}, {ctrl, 1, tab + 1}})
+                QVERIFY(attr(panel_, c, ATTR_ZPLANE_POSITION) == z &&
+                        attr(panel_, c, ATTR_CTRL_TAB_POSITION) == t);
+            QCOMPARE(attr(panel_, r->frameCtrl, ATTR_ZPLANE_POSITION), 2);
+            int height = 0;
+            QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_HEIGHT, &height), 0);
+            QCOMPARE(height, frame.height());
+        }
     }
 
-    // Refused creations and operations on what is not a combo box change nothing.
-    void wrongControlsAreRefused() {
-        int before = 0, after = 0;
+    // Refused creations, operations on what is not a combo box and a creation out of memory
+    // change nothing; a discard removes all three controls.
+    void refusalsAndRemoval() {
+        const auto controls = [this] {
+            int n = 0;
+            GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &n);
+            return n;
+        };
+        const int before = controls();
+        combo_testing::SetAllocator([](std::size_t) -> void * { return nullptr; });
+        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboOutOfMemory);
+        QCOMPARE(recordOf(panel_, FLAT), reinterpret_cast<ComboRec *>(&userData));
+        combo_testing::SetAllocator(nullptr);
+        QCOMPARE(controls(), before);
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, NUM), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, NOTE), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(panel_, 99), kComboWrongControl);
-        QCOMPARE(Combo_NewComboBox(999, FLAT), kComboWrongControl);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before);
+        for (auto [p, c] : {std::pair{panel_, int(FLAT)},
+                            {panel_, NUM},
+                            {panel_, NOTE},
+                            {panel_, 99},
+                            {999, FLAT}})
+            QCOMPARE(Combo_NewComboBox(p, c), kComboWrongControl);
+        QCOMPARE(controls(), before + 2);
 
         // A plain string control, also one whose callback data points at something else: that
         // is never read as a record (the sanitizer build would see it).
@@ -100,127 +202,274 @@ class ComboBoxTest : public QObject {
         SetCtrlAttribute(panel_, SUNK, ATTR_CALLBACK_DATA, static_cast<void *>(stray));
         int index = 0, value = 0;
         char font[8];
-        for (int ctrl : {PLAIN, SUNK, NUM}) {
-            QCOMPARE(Combo_SetComboAttribute(panel_, ctrl, COMBO_ATTR_VISIBLE, 0),
-                     kComboWrongControl);
-            QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_WIDTH, &value),
-                     kComboWrongControl);
-            QCOMPARE(Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_TEXT_FONT, font),
-                     kComboWrongControl);
-            QCOMPARE(Combo_InsertComboItem(panel_, ctrl, 0, "x"), kComboWrongControl);
-            QCOMPARE(Combo_DeleteComboItem(panel_, ctrl, 0, 1), kComboWrongControl);
-            QCOMPARE(Combo_ReplaceComboItem(panel_, ctrl, 0, "x"), kComboWrongControl);
-            QCOMPARE(Combo_GetIndexFromValue(panel_, ctrl, &index, "x"), kComboWrongControl);
-            QCOMPARE(Combo_DiscardComboBox(panel_, ctrl), kComboWrongControl);
-        }
-        QCOMPARE(Combo_DiscardComboBox(panel_, 99), kUIECtrlInvalid);
+        for (int ctrl : {PLAIN, SUNK, NUM})
+            for (int status : {Combo_SetComboAttribute(panel_, ctrl, COMBO_ATTR_VISIBLE, 0),
+                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_WIDTH, &value),
+                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_TEXT_FONT, font),
+                               Combo_InsertComboItem(panel_, ctrl, 0, "x"),
+                               Combo_DeleteComboItem(panel_, ctrl, 0, 1),
+                               Combo_ReplaceComboItem(panel_, ctrl, 0, "x"),
+                               Combo_GetIndexFromValue(panel_, ctrl, &index, "x"),
+                               Combo_DiscardComboBox(panel_, ctrl)})
+                QCOMPARE(status, kComboWrongControl);
         QCOMPARE(SendValChangedEvent(reinterpret_cast<ComboRec *>(stray)), kComboWrongControl);
         SetCtrlAttribute(panel_, SUNK, ATTR_CALLBACK_DATA, static_cast<void *>(nullptr));
         delete[] stray;
+
+        QCOMPARE(Combo_DiscardComboBox(panel_, FLAT), 0);
+        QCOMPARE(controls(), before - 1);
+        QVERIFY(!testing::ControlWidget(panel_, FLAT));
+        QCOMPARE(Combo_DiscardComboBox(panel_, FLAT), kUIECtrlInvalid);
+        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 0, "x"), kUIECtrlInvalid);
     }
 
-    void outOfMemoryCreatesNothing() {
-        int before = 0, after = 0;
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        g_allocationsLeft = 0;
-        combo_testing::SetAllocator(limitedAllocator);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), kComboOutOfMemory);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before);
-        QCOMPARE(recordOf(panel_, FLAT), reinterpret_cast<ComboRec *>(&userData));
-        combo_testing::SetAllocator(nullptr);
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-    }
-
-    void attributesReachAllThreeControls() {
+    // Each attribute lands on the controls that carry it and reads back; size and place are
+    // the frame's, and the ring and the text field follow it.
+    void attributes() {
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
         const ComboRec *r = recordOf(panel_, FLAT);
-        const int all[] = {FLAT, r->ringCtrl, r->frameCtrl};
-        int v = 0;
-        // Not accepted: nothing changes.
-        for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
-            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
-        for (int a : {0, 15})
-            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
-
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_VISIBLE, 0), 0);
-        for (int c : all)
-            QVERIFY(!testing::ControlWidget(panel_, c)->isVisible());
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_VISIBLE, 1), 0);
-        for (int c : all)
-            QVERIFY(testing::ControlWidget(panel_, c)->isVisible());
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_FRAME_COLOR, 0xE0E0E0), 0);
-        for (int c : all)
-            QCOMPARE(attr(panel_, c, ATTR_FRAME_COLOR), 0xE0E0E0);
-
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, -1), 0);
-        QCOMPARE(r->entryLimit, -1);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 15), 0);
-        QCOMPARE(r->entryLimit, 16);
-        QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, &v), 0);
-        QCOMPARE(v, 15);
-
-        // Size and place are the frame's; the text field follows.
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, 200), 0);
-        QCOMPARE(attr(panel_, FLAT, ATTR_WIDTH), 180);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_LEFT, 30), 0);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TOP, 70), 0);
+        const struct {
+            int attribute, value, runTime;
+            const char *on; // S text field, R ring, F frame
+        } rows[] = {
+            {COMBO_ATTR_FRAME_COLOR, 0xE0E0E0, ATTR_FRAME_COLOR, "SRF"},
+            {COMBO_ATTR_TEXT_COLOR, 0x102030, ATTR_TEXT_COLOR, "S"},
+            {COMBO_ATTR_TEXT_BOLD, 1, ATTR_TEXT_BOLD, "SR"},
+            {COMBO_ATTR_TEXT_ITALIC, 1, ATTR_TEXT_ITALIC, "SR"},
+            {COMBO_ATTR_TEXT_POINT_SIZE, 11, ATTR_TEXT_POINT_SIZE, "SR"},
+            {COMBO_ATTR_DIMMED, 1, ATTR_DIMMED, "SRF"},
+            {COMBO_ATTR_DIMMED, 0, ATTR_DIMMED, "SRF"},
+            {COMBO_ATTR_VISIBLE, 0, ATTR_VISIBLE, "SRF"},
+            {COMBO_ATTR_VISIBLE, 1, ATTR_VISIBLE, "SRF"},
+            {COMBO_ATTR_MAX_ENTRY_LENGTH, 15, ATTR_MAX_ENTRY_LENGTH, "S"},
+            {COMBO_ATTR_WIDTH, 200, ATTR_WIDTH, "F"},
+            {COMBO_ATTR_LEFT, 30, ATTR_LEFT, "F"},
+            {COMBO_ATTR_TOP, 70, ATTR_TOP, "F"},
+        };
+        for (const auto &row : rows) {
+            int v = -1;
+            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, row.attribute, row.value), 0);
+            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, row.attribute, &v), 0);
+            QCOMPARE(v, row.value);
+            for (const char *c = row.on; *c; ++c)
+                QCOMPARE(attr(panel_,
+                              *c == 'S'   ? FLAT
+                              : *c == 'R' ? r->ringCtrl
+                                          : r->frameCtrl,
+                              row.runTime),
+                         row.value);
+        }
         QCOMPARE(geometry(panel_, r->frameCtrl), QRect(30, 70, 200, 22));
         QCOMPARE(geometry(panel_, r->ringCtrl), QRect(31, 71, 20, 20));
         QCOMPARE(geometry(panel_, FLAT), QRect(50, 71, 180, 20));
 
-        // Text attributes: a font name of its own kind, cut to the caller's buffer.
+        // A font name of its own kind, cut to the caller's buffer.
         QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, "DejaVu Sans Mono"),
                  0);
         char font[7];
+        int v = 0;
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, font), 0);
         QCOMPARE(QByteArray(font), QByteArray("DejaVu"));
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, &v), 0);
         QCOMPARE(v, 16);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, 3), kUIEValueInvalid);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, "x"), kUIEValueInvalid);
-        QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, &v), kUIEValueInvalid);
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 11), 0);
-        QCOMPARE(attr(panel_, r->ringCtrl, ATTR_TEXT_POINT_SIZE), 11);
-        // A write the run-time refuses is passed on.
-        QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 0),
-                 kUIEValueInvalid);
+        // Refused: attributes not accepted or read only, values of the other kind, and writes
+        // the run-time refuses.
+        for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
+            QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
+        for (int a : {0, 15})
+            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
+        for (int status : {Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, 3),
+                           Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, "x"),
+                           Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, &v),
+                           Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 0)})
+            QCOMPARE(status, kUIEValueInvalid);
     }
 
-    void listOperationsFollowTheRunTimesRules() {
+    // The run-time's list rules: -1 appends, count -1 deletes to the end, a missing value gives
+    // index -1, an index beyond the list is refused; the text field is not touched.
+    void listRules() {
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        const int ring = recordOf(panel_, FLAT)->ringCtrl;
         SetCtrlVal(panel_, FLAT, "typed");
-        for (int i = 0; i < 11; ++i)
-            QCOMPARE(Combo_InsertComboItem(panel_, FLAT, -1, QByteArray::number(i).constData()), 0);
-        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 12, "x"), kUIEIndexInvalid);
-        int n = 0, index = 0;
-        QCOMPARE(Combo_DeleteComboItem(panel_, FLAT, 10, -1), 0);
-        GetNumListItems(panel_, ring, &n);
-        QCOMPARE(n, 10);
-        char value[8];
-        GetValueFromIndex(panel_, ring, 9, value);
-        QCOMPARE(QByteArray(value), QByteArray("9"));
-        QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, "10"), 0);
-        QCOMPARE(index, -1);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 3, "10.0.0.3"), 0);
-        QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, "10.0.0.3"), 0);
-        QCOMPARE(index, 3);
-        QCOMPARE(Combo_DeleteComboItem(panel_, FLAT, 3, 1), 0);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 9, "x"), kUIEIndexInvalid);
-        QCOMPARE(text(panel_, FLAT), QByteArray("typed"));
+        for (const char *item : {"a", "b", "c"})
+            QCOMPARE(Combo_InsertComboItem(panel_, FLAT, -1, item), 0);
+        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 4, "x"), kUIEIndexInvalid);
+        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 1, "B"), 0);
+        QCOMPARE(Combo_DeleteComboItem(panel_, FLAT, 2, -1), 0);
+        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 2, "x"), kUIEIndexInvalid);
+        for (auto [value, expected] : {std::pair{"B", 1}, {"c", -1}}) {
+            int index = 7;
+            QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, value), 0);
+            QCOMPARE(index, expected);
+        }
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("typed"));
     }
 
-    void discardRemovesAllThree() {
-        int before = 0, after = 0;
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &before);
-        QCOMPARE(Combo_NewComboBox(panel_, SUNK), int(SUNK));
+    // Completion, case-insensitive, selects what it added; Backspace and Delete hold back the
+    // next completion only; a text emptied by a cut gets the first item, wholly selected.
+    // Typed: \b Backspace, \x7f Delete, \x18 select all and cut.
+    void typing_data() {
+        QTest::addColumn<QByteArrayList>("items");
+        QTest::addColumn<int>("maxLength");
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QString>("shown"); // text|selection
+        const QByteArrayList two = {"ABCDEF", "abc"};
+        QTest::newRow("completes") << two << -1 << QByteArray("abc") << "abcDEF|DEF";
+        QTest::newRow("Backspace") << two << -1 << QByteArray("abc\b") << "abc|";
+        QTest::newRow("then a key") << two << -1 << QByteArray("abc\bd") << "abcdEF|EF";
+        QTest::newRow("Delete") << two << -1 << QByteArray("abc\bd\x7f") << "abcd|";
+        QTest::newRow("no match") << two << -1 << QByteArray("zz") << "zz|";
+        QTest::newRow("whole match") << QByteArrayList{"x"} << -1 << QByteArray("x") << "x|";
+        QTest::newRow("to the maximum")
+            << QByteArrayList{"ABCDEFGH"} << 5 << QByteArray("a") << "aBCDE|BCDE";
+        QTest::newRow("emptied by a cut")
+            << two << -1 << QByteArray("hello\x18") << "ABCDEF|ABCDEF";
+    }
+    void typing() {
+        QFETCH(QByteArrayList, items);
+        QFETCH(int, maxLength);
+        QFETCH(QByteArray, typed);
+        QFETCH(QString, shown);
+        QLineEdit *e = combo(FLAT, {});
+        QVERIFY(e);
+        for (const QByteArray &item : items)
+            Combo_InsertComboItem(panel_, FLAT, -1, item.constData());
+        Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, maxLength);
+        const auto state = [&] { return e->text() + "|" + e->selectedText(); };
+        QStringList atValueChanged; // the user callback sees each change already completed
+        onEvent = [&](const Seen &s) {
+            if (s.event == EVENT_VAL_CHANGED)
+                atValueChanged << state();
+        };
+        for (char c : typed) {
+            if (c == '\b' || c == '\x7f')
+                QTest::keyClick(e, c == '\b' ? Qt::Key_Backspace : Qt::Key_Delete);
+            else if (c == '\x18')
+                for (Qt::Key k : {Qt::Key_A, Qt::Key_X})
+                    QTest::keyClick(e, k, Qt::ControlModifier);
+            else
+                QTest::keyClick(e, c);
+        }
+        QCOMPARE(state(), shown);
+        QCOMPARE(atValueChanged.last(), shown);
+        QCOMPARE(seen.front().data, static_cast<void *>(&userData));
+        if (typed == "abc")
+            QCOMPARE(atValueChanged, QStringList({"aBCDEF|BCDEF", "abCDEF|CDEF", "abcDEF|DEF"}));
+    }
+
+    // Down or Up opens the list on the ring, on the text's own entry; a pick lands in the text
+    // field, cut to its maximum, as its own commit; Escape closes it; an empty list stays shut.
+    void theListFromTheKeyboard() {
+        QLineEdit *e = combo(FLAT, {"alpha", "beta", "gamma", "ABCDEFGH"});
+        QVERIFY(e);
+        QVERIFY(pick(e, 1));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
+        QVERIFY(focusOn(FLAT));
+        seen.clear();
+        QVERIFY(pick(e, 0)); // opens on the text's own entry
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
+        QCOMPARE(count(EVENT_VAL_CHANGED), 1);
+        QCOMPARE(count(EVENT_COMMIT), 1);
+        for (const Seen &s : seen)
+            QCOMPARE(s.control, int(FLAT)); // nothing addressed to the ring
+        Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 5);
+        QVERIFY(pick(e, 2));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
+        QCOMPARE(seen.back().event, EVENT_COMMIT);
+
+        QTest::keyClick(e, Qt::Key_Up);
+        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
+        QTest::keyClick(popup(), Qt::Key_Escape);
+        QVERIFY(focusOn(FLAT));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
+
+        Combo_DeleteComboItem(panel_, FLAT, 0, -1);
+        QTest::keyClick(e, Qt::Key_Down);
+        QApplication::processEvents();
+        QVERIFY(!popup());
+        QCOMPARE(GetActiveCtrl(panel_), int(FLAT));
+    }
+
+    // Tab, a click or the program may put the focus on the ring; it goes back at once, unless
+    // the operator has tabbed on before the ring's report came. The mouse still picks. Shift+Tab
+    // skips the ring, handed on to the callback all the same.
+    void theRingGivesTheFocusBack() {
+        QLineEdit *e = combo(FLAT, {"one", "two"});
+        QVERIFY(e);
+        SetActiveCtrl(panel_, BEFORE);
+        QTest::keyClick(testing::ControlWidget(panel_, BEFORE), Qt::Key_Tab);
+        QVERIFY(focusOn(FLAT));
+        SetActiveCtrl(panel_, ring_);
+        QVERIFY(focusOn(FLAT));
+        SetActiveCtrl(panel_, BEFORE);
+        QVERIFY(focusOn(BEFORE));
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(GetActiveCtrl(panel_), int(SUNK));
+        QApplication::processEvents(); // the ring's got-focus report
+        QCOMPARE(GetActiveCtrl(panel_), int(SUNK));
+
+        QTest::mouseClick(testing::ControlWidget(panel_, ring_), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
+        auto *menu = qobject_cast<QMenu *>(popup());
+        QVERIFY(menu);
+        QTest::mouseClick(menu, Qt::LeftButton, {},
+                          menu->actionGeometry(menu->actions().at(1)).center());
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_COMMIT) == 1; }));
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("two"));
+        QVERIFY(focusOn(FLAT));
+        QTest::keyClick(e, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(GetActiveCtrl(panel_), int(BEFORE)); // moved once, by the handler
+        QCOMPARE(seen.back().event, EVENT_KEYPRESS);  // handed on all the same
+        QCOMPARE(seen.back().data1, VAL_SHIFT_MODIFIER | VAL_TAB_VKEY);
+
+        // Nothing operable before it: backwards from the end, past what cannot take the focus;
+        // the only operable control left, the focus stays in the text field, not on the ring.
+        SetCtrlAttribute(panel_, BEFORE, ATTR_DIMMED, 1);
+        SetCtrlAttribute(panel_, PLAIN, ATTR_VISIBLE, 0);
+        for (int last : {int(AFTER), int(FLAT)}) {
+            SetActiveCtrl(panel_, FLAT);
+            QVERIFY(focusOn(FLAT));
+            QTest::keyClick(e, Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(GetActiveCtrl(panel_), last);
+            QVERIFY(focusOn(last));
+            for (int c : {SUNK, NUM, AFTER})
+                SetCtrlAttribute(panel_, c, ATTR_DIMMED, 1);
+        }
+    }
+
+    // The user callback's non-zero result drops the key. A sent value change arrives now, its
+    // commit later; removed before the commit is due, the commit is dropped. The callback may
+    // remove its own combo box, as the program's address field's does on every commit.
+    void userCallbackAndSentEvents() {
+        QLineEdit *e = combo(FLAT, {"alpha", "beta"});
+        QVERIFY(e);
+        userResult = 1;
+        SetCtrlVal(panel_, FLAT, "kept");
+        QTest::keyClick(e, Qt::Key_Z);
+        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("kept"));
+        userResult = 0;
+
+        QVERIFY(combo(SUNK, {}));
+        ComboRec *r = recordOf(panel_, SUNK);
+        QCOMPARE(SendValChangedEvent(r), 0);
+        QVERIFY(count(EVENT_VAL_CHANGED) == 1 && count(EVENT_COMMIT) == 0);
+        QVERIFY(QTest::qWaitFor([] { return count(EVENT_COMMIT) == 1; }));
+        static bool done = false;
+        QCOMPARE(SendValChangedEvent(r), 0);
         QCOMPARE(Combo_DiscardComboBox(panel_, SUNK), 0);
-        GetPanelAttribute(panel_, ATTR_NUM_CTRLS, &after);
-        QCOMPARE(after, before - 1);
-        QVERIFY(!testing::ControlWidget(panel_, SUNK));
-        QCOMPARE(Combo_DiscardComboBox(panel_, SUNK), kUIECtrlInvalid);
-        QCOMPARE(Combo_InsertComboItem(panel_, SUNK, 0, "x"), kUIECtrlInvalid);
+        PostDeferredCallToThread([](void *) { done = true; }, nullptr, CmtGetCurrentThreadID());
+        QVERIFY(QTest::qWaitFor([] { return done; }));
+        QCOMPARE(count(EVENT_COMMIT), 1);
+
+        const int ring = recordOf(panel_, FLAT)->ringCtrl;
+        int discarded = 1;
+        onEvent = [&](const Seen &s) {
+            if (s.event == EVENT_KEYPRESS)
+                discarded = Combo_DiscardComboBox(panel_, FLAT);
+        };
+        QTest::keyClick(e, Qt::Key_Q);
+        QCOMPARE(discarded, 0);
+        QVERIFY(!testing::ControlWidget(panel_, FLAT) && !testing::ControlWidget(panel_, ring));
     }
 };
 

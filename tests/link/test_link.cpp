@@ -1,296 +1,528 @@
-// The reconnect sequence and the link check against the simulator, over a real TCP socket on
-// 127.0.0.1 and a real pseudo-terminal.
-#include "calibration/calibration.h"
-#include "link/connectpanel.h"
+// The link folder: the address history file on its own where the panel cannot take it (random
+// files: fuzz/fuzz_history); the connection panel as the operator uses it, the history file
+// checked byte for byte; and the link where the fault matrix does not take it.
+// Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
+#include "combobox/combobox.h"
+
+#include "app/startup.h"
+#include "link/comportline.h"
+#include "link/history.h"
 #include "link/link.h"
 #include "platform/rs232.h"
+#include "platform/serialports.h"
 #include "platform/tcp.h"
+#include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
-#include "sim/simulator.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTest>
-#include <QTimer>
 
-#include <chrono>
+#include <climits>
 #include <cstring>
-#include <thread>
 
 using namespace qv;
-using namespace qv::rt;
+using namespace qvtest;
 
 namespace {
 
-constexpr char kVersion[] = "LINK TEST SENSOR FW 2.31 / 48 BYTES OF TEXT HERE"; // exactly 48
+constexpr char kVersion[] = "CONNECTION PANEL TEST SENSOR";
 
-QByteArray statusText(int panelHandle, int control) {
-    char text[256] = "";
-    rt::GetCtrlVal(panelHandle, control, text);
-    return text;
+const ComboRec *combo() {
+    void *data = nullptr;
+    rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA, &data);
+    return static_cast<const ComboRec *>(data);
 }
 
-int acceptDimmed() {
-    int d = -1;
-    rt::GetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, &d);
-    return d;
+void key(int control, Qt::Key k) {
+    QTest::keyClick(widget(interfacepanel, control), k);
+}
+
+bool panelHidden() {
+    return waitFor([] { return !rt::testing::PanelWidget(interfacepanel)->isVisible(); });
+}
+
+IpHistory historyOf(std::initializer_list<const char *> texts) {
+    IpHistory h;
+    for (const char *t : texts)
+        qstrncpy(h.entries[h.count++], t, kHistoryTextBytes);
+    return h;
 }
 
 } // namespace
 
 class LinkTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<qvsim::Simulator> sim_;
+    std::unique_ptr<SensorRig> rig_;
+    std::unique_ptr<ScratchProject> project_;
+    // Answers every box, so none can block a test; the program shows none on this panel.
+    std::unique_ptr<PopupRecorder> popups_;
 
-    void useTcp(const char *port, const char *host = "127.0.0.1") {
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 1);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, port);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, host);
-    }
-    void useTcp() { useTcp(QByteArray::number(sim_->tcpPort()).constData()); }
+    QString historyPath() const { return project_->file(kHistoryFileName); }
+    QByteArray history() const { return fileBytes(historyPath()); }
+    // The file the tests of the file on its own write, in a folder of its own.
+    QString unitPath() const { return project_->file("unit/IPComboBoxQuorvatv60.ipa"); }
+    QByteArray unitName() const { return QFile::encodeName(unitPath()); }
 
-    void useSerial(const std::string &device) {
-        qputenv("QUORVAT_COM3", QByteArray::fromStdString(device));
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, 3);
-    }
-
-    // Runs the reconnect sequence and returns how long it took, in seconds.
-    double tryToConnect() {
-        const double t0 = rt::Timer();
-        TryToConnect();
-        return rt::Timer() - t0;
-    }
-
-    void expectVersionShown() {
-        QCOMPARE(statusText(panel, P_DISPSTATUS), QByteArray(kVersion));
-        QCOMPARE(statusText(interfacepanel, INTERFACEP_STATUS), QByteArray(kVersion));
-        QCOMPARE(QByteArray(version), QByteArray(kVersion));
-        QCOMPARE(acceptDimmed(), 0);
+    // The program's start-up with the history file holding `addresses`, the panel pointing
+    // at the simulator over `link`.
+    void startUp(const QByteArrayList &addresses, Link link = Link::Tcp) {
+        loadPanels();
+        QVERIFY(writeFile(historyPath(), historyRecords(addresses)));
+        rig_->select(link);
+        InitVars();
+        QCOMPARE(ctrlText(interfacepanel, INTERFACEP_STATUS), QByteArray(kVersion));
     }
 
-    void expectFailureShown() {
-        QCOMPARE(statusText(panel, P_DISPSTATUS), QByteArray("TIMEOUT"));
-        QCOMPARE(statusText(interfacepanel, INTERFACEP_STATUS), QByteArray("CONNECTION FAILURE"));
+    // Types `address` into the address field and commits it; returns when the handler ran.
+    bool commitAddress(const QByteArray &address) {
+        const QByteArrayList before = addressList();
+        typeInto(interfacepanel, INTERFACEP_STRINGIPADRESS, address);
+        return waitFor(
+            [&] { return addressList().value(0) == address && addressList() != before; });
+    }
+
+    // TRY TO CONNECT, clicked; true when the attempt found the sensor.
+    bool tryToConnect() {
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "");
+        click(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT);
+        const bool ended = waitFor(
+            [] {
+                const QByteArray s = ctrlText(interfacepanel, INTERFACEP_STATUS);
+                return !s.isEmpty() && s != "TRY" &&
+                       attr(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, rt::ATTR_DIMMED) == 0;
+            },
+            20000);
+        return ended && ctrlText(interfacepanel, INTERFACEP_STATUS) == kVersion;
     }
 
   private slots:
     void initTestCase() {
-        qvtest::loadPanels();
-        qvtest::setStartupSizes();
-        sim_ = std::make_unique<qvsim::Simulator>(qvtest::quietSensor(kVersion));
-        std::string error;
-        QVERIFY2(sim_->start(&error), error.c_str());
+        initRunTime();
+        rig_ = std::make_unique<SensorRig>(quietSensor(kVersion));
+        project_ = std::make_unique<ScratchProject>();
+        QVERIFY(QDir(project_->path()).mkdir("unit"));
+        qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
     }
 
     void init() {
-        sim_->clearFaults();
-        rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 1);
-        std::memset(version, 0, sizeof version);
+        rig_->sim().clearFaults();
+        popups_ = std::make_unique<PopupRecorder>();
+    }
+
+    // The link of one test must not hold the simulator's line in the next.
+    void cleanup() {
+        QCOMPARE(popups_->count(), std::size_t(0));
+        popups_.reset();
+        rt::CloseCom(comport);
+        if (tcpcon)
+            rt::DisconnectFromTCPServer(g_hconversation);
+        tcpcon = 0;
     }
 
     void cleanupTestCase() {
-        CloseCom(comport);
-        if (tcpcon)
-            DisconnectFromTCPServer(g_hconversation);
-        sim_.reset();
+        discardPanels();
+        project_.reset();
+        rig_.reset();
     }
 
-    void tcpCheckShowsTheVersion() {
-        qvtest::PopupRecorder popups;
-        useTcp();
-        tryToConnect();
-        QCOMPARE(tcpcon, u16(1));
-        expectVersionShown();
-        QCOMPARE(popups.count(), std::size_t(0));
-        // The main panel shows the TCP address, not the COM port.
-        int visible = -1;
-        rt::GetCtrlAttribute(panel, P_IPADRESS, rt::ATTR_VISIBLE, &visible);
-        QCOMPARE(visible, 1);
-        rt::GetCtrlAttribute(panel, P_COMPORT, rt::ATTR_VISIBLE, &visible);
-        QCOMPARE(visible, 0);
-        QCOMPARE(statusText(panel, P_IPADRESS), QByteArray("127.0.0.1"));
+    // Whole records only, each read within its own 101 bytes, and only the first ten: a damaged
+    // record costs at most itself and no file is too big. No file is no history; something that
+    // is not a file is an error.
+    void loading() {
+        const QByteArray three = historyRecords({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
+        QByteArray damaged = historyRecords({"10.0.0.1", "", "", "10.0.0.2", "10.0.0.3", "h6"});
+        damaged.replace(101, 101, QByteArray(100, 'A') + '\n'); // no NUL in its text
+        damaged[4 * 101 - 1] = 'X';                             // no line feed
+        damaged[4 * 101 + 8] = '\n';                            // a line feed inside the text
+        damaged[4 * 101 + 9] = 'z';
+        QByteArray fifteen;
+        QByteArrayList ten;
+        for (int i = 0; i < 15; ++i) {
+            fifteen += historyRecords({"host" + QByteArray::number(i)});
+            if (i < 10)
+                ten << "host" + QByteArray::number(i);
+        }
+        const QByteArrayList first3 = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
+        const std::tuple<QByteArray, int, QByteArrayList> rows[] = {
+            {three, 1, first3},
+            {three + QByteArray(47, '7'), 1, first3}, // a part record after them
+            {three.left(100), 1, {}},                 // less than one record
+            {damaged, 1, first3 + QByteArrayList{"h6"}},
+            {fifteen, 1, ten},
+            {QByteArray(4 << 20, 'x'), 1, {}}, // one endless line
+            {QByteArray(), 0, {}},             // no file
+            {"folder", -1, {}},                // a folder of that name
+        };
+        for (const auto &[bytes, status, entries] : rows) {
+            QFile::remove(unitPath());
+            QVERIFY(bytes.isNull() || bytes == "folder" || writeFile(unitPath(), bytes));
+            QVERIFY(bytes != "folder" || QDir().mkdir(unitPath()));
+            IpHistory h = historyOf({"stale"});
+            QCOMPARE(std::clamp(ReadIpHistory(unitName().constData(), &h), -1, 1), status);
+            QByteArrayList read;
+            for (int i = 0; i < h.count; ++i)
+                read << h.entries[i];
+            QCOMPARE(read, entries);
+        }
+        QVERIFY(QDir(unitPath()).removeRecursively());
     }
 
-    void serialCheckShowsTheVersion() {
-        useSerial(sim_->ptyPath());
-        tryToConnect();
-        expectVersionShown();
-        unsigned short shown = 0;
-        rt::GetCtrlVal(panel, P_COMPORT, &shown);
-        QCOMPARE(shown, static_cast<unsigned short>(3));
+    // The 99-character maximum is written whole, an entry that would have to be cut is left
+    // out; a rewrite that cannot finish leaves the old file byte for byte and no temporary.
+    void writing() {
+        const QByteArray longest(kHistoryMaxLength, 'h');
+        IpHistory h = historyOf({"a", longest.constData(), "b"});
+        std::memset(h.entries[0], 'x', kHistoryTextBytes); // no NUL
+        QCOMPARE(WriteIpHistory(unitName().constData(), h), 0);
+        const QByteArray old = historyRecords({longest, "b"});
+        QCOMPARE(fileBytes(unitPath()), old);
+
+        const IpHistory next = historyOf({"10.9.9.9", "10.0.0.1"});
+        int status = 0;
+        {
+            const qvtest::FileSizeLimit full(150); // the disk fills up halfway through
+            status = WriteIpHistory(unitName().constData(), next);
+        }
+        QVERIFY(status < 0);
+        QCOMPARE(fileBytes(unitPath()), old);
+        QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
+                 QStringList{"IPComboBoxQuorvatv60.ipa"});
+        // No path, no file: nothing is written anywhere. (A folder that cannot be written:
+        // commitsKeepListAndFileInStep.)
+        QVERIFY(WriteIpHistory("", next) < 0);
     }
 
-    // The serial check counts exactly 48 bytes: fewer fail after the wait and are read out of
-    // the queue all the same; more fail although a whole reply came.
-    void serialCheckNeedsExactlyFortyEightBytes() {
-        useSerial(sim_->ptyPath());
-        sim_->addFault(qvsim::Fault::shortReply(1).forCommand(qvsim::command::GetVersion));
-        const double took = tryToConnect();
-        expectFailureShown();
-        QVERIFY2(took > 2.0 && took < 3.0, qPrintable(QString::number(took)));
-        QCOMPARE(GetInQLen(comport), 0);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(szReadBuf), 47), QByteArray(kVersion, 47));
-        QCOMPARE(acceptDimmed(), 1);
+    // Every commit, typed or left (a pick commits as typing does: test_combobox), moves the address
+    // to the top once; the file follows the list, at most ten records.
+    void commitsKeepListAndFileInStep() {
+        startUp({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
+        QVERIFY(openConnectionPanel());
+        QVERIFY(commitAddress("10.0.0.3"));
+        QCOMPARE(history(), historyRecords({"10.0.0.3", "10.0.0.1", "10.0.0.2"}));
+        QCOMPARE(QByteArray(ipBuf), QByteArray("10.0.0.3"));
 
-        sim_->clearFaults();
-        sim_->addFault(qvsim::Fault::longReply(1).forCommand(qvsim::command::GetVersion));
-        tryToConnect();
-        expectFailureShown();
-        QCOMPARE(QByteArray(version), QByteArray()); // kept from before: empty
+        // Typed without Enter, a look at the list, then TRY TO CONNECT: the address is
+        // committed once, when the focus leaves field and list, not before.
+        QWidget *field = widget(interfacepanel, INTERFACEP_STRINGIPADRESS);
+        rt::SetActiveCtrl(interfacepanel, INTERFACEP_STRINGIPADRESS);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
+        QTest::keyClicks(field, "localhost");
+        QTest::keyClick(field, Qt::Key_Down);
+        QVERIFY(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        pump(50);
+        QCOMPARE(addressList().value(0), QByteArray("10.0.0.3"));
+        QVERIFY(tryToConnect());
+        QCOMPARE(history(), historyRecords({"localhost", "10.0.0.3", "10.0.0.1", "10.0.0.2"}));
+
+        // Eleven new addresses: the oldest go, ten records stay.
+        QByteArrayList newest;
+        for (int i = 101; i <= 111; ++i) {
+            newest.prepend("192.168.1." + QByteArray::number(i));
+            QVERIFY2(commitAddress(newest.first()), newest.first().constData());
+            QCOMPARE(history(), historyRecords(addressList())); // the file mirrors the list
+        }
+        QCOMPARE(addressList(), newest.mid(0, kHistoryMaxEntries));
+
+        // An empty address is an entry too: a record of zeros on top. The longest address the
+        // field takes fits its record whole.
+        QVERIFY(commitAddress(""));
+        QCOMPARE(history(), historyRecords(QByteArrayList{""} + newest.mid(0, 9)));
+        const QByteArray longest(kHistoryMaxLength, 'n');
+        QVERIFY(commitAddress(longest));
+        QCOMPARE(history().left(101), longest + QByteArray("\0\n", 2));
+        // A longer one (the field's maximum raised) would have to be cut: it stays out of list
+        // and file.
+        Combo_SetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS,
+                                COMBO_ATTR_MAX_ENTRY_LENGTH, 150);
+        const QByteArray before = history();
+        const QByteArrayList listBefore = addressList();
+        typeInto(interfacepanel, INTERFACEP_STRINGIPADRESS, QByteArray(120, 'w'));
+        QVERIFY(waitFor([] { return QByteArray(ipBuf) == QByteArray(120, 'w'); }));
+        QCOMPARE(addressList(), listBefore);
+        QCOMPARE(history(), before);
+
+        // When the file cannot be replaced (its folder is a file; a full disk in writing) the
+        // old one stays whole, the list is up to date, and standard error says what happened.
+        char saved[sizeof ipComboBoxFileName];
+        std::memcpy(saved, ipComboBoxFileName, sizeof saved);
+        QVERIFY(writeFile(project_->file("plain"), ""));
+        rt::CopyText(ipComboBoxFileName,
+                     QFile::encodeName(project_->file("plain/history.ipa")).constData());
+        {
+            StderrCapture err;
+            QVERIFY(commitAddress("10.0.0.8"));
+            QVERIFY(err.text().contains("quorvat: cannot save the address history"));
+        }
+        std::memcpy(ipComboBoxFileName, saved, sizeof saved);
+        QCOMPARE(fileBytes(project_->file("plain")), QByteArray());
+        QCOMPARE(history(), before);
+
+        // Writable again: the next commit writes the whole list.
+        QVERIFY(commitAddress("10.0.0.7"));
+        QCOMPARE(history(), historyRecords(addressList()));
+        QCOMPARE(addressList().mid(0, 2), (QByteArrayList{"10.0.0.7", "10.0.0.8"}));
     }
 
-    void tcpReplyInTwoPiecesIsCollected() {
-        useTcp();
-        sim_->addFault(qvsim::Fault::shortReply(28).forCommand(qvsim::command::GetVersion));
-        // The missing 28 bytes come a little later, as a second piece of the same reply. The
-        // receive callback is blocked reading them meanwhile, so they must come from elsewhere.
-        std::thread later([this] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            sim_->sendUnasked(std::vector<std::uint8_t>(kVersion + 20, kVersion + 48));
-        });
-        TryToConnect();
-        later.join();
-        expectVersionShown();
+    // ACCEPT is usable only after a successful try since the panel was opened or a setting
+    // was last committed; a failed try changes nothing. The address and the port take input
+    // only while TCP/IP shows them. The panel shows the controls of the selected link (the combo
+    // box's list button and frame with its field), the main panel the address or the port after
+    // a try. DISCARD after a good try with new settings puts the old ones back and reconnects.
+    void acceptDiscardAndLayout() {
+        startUp({}, Link::Serial);
+        const auto expectLayout = [](bool tcp) {
+            for (int c : {int(INTERFACEP_STRINGIPADRESS), combo()->ringCtrl, combo()->frameCtrl,
+                          int(INTERFACEP_STRINGPORTNUMBER)})
+                QCOMPARE(attr(interfacepanel, c, rt::ATTR_VISIBLE), int(tcp));
+            for (int c : {INTERFACEP_EDITSELECTCOMPORT, INTERFACEP_COMPORTDEVICE})
+                QCOMPARE(attr(interfacepanel, c, rt::ATTR_VISIBLE), int(!tcp));
+            QCOMPARE(attr(panel, P_IPADRESS, rt::ATTR_VISIBLE), int(tcp));
+            QCOMPARE(attr(panel, P_COMPORT, rt::ATTR_VISIBLE), int(!tcp));
+        };
+        expectLayout(false); // laid out after the field became a combo box
+        QVERIFY(openConnectionPanel());
+        const QByteArray port = QByteArray::number(rig_->sim().tcpPort());
+        enum Step { Accept, Try, TryFails, ComUp, ComDown, Tcp, Serial, Port, Address };
+        const auto run = [&](Step step) {
+            if (step == Accept)
+                click(interfacepanel, INTERFACEP_BUTTONACCEPT);
+            rig_->sim().clearFaults();
+            if (step == TryFails) // also a port no device answers to
+                rig_->sim().addFault(
+                    qvsim::Fault::noReply().forCommand(qvsim::command::GetVersion));
+            if (step == Try || step == TryFails)
+                return tryToConnect() == (step == Try);
+            if (step == ComUp || step == ComDown || step == Tcp || step == Serial)
+                key(step <= ComDown ? INTERFACEP_EDITSELECTCOMPORT
+                                    : INTERFACEP_EDITCOMMUNICATIONPROTOCOL,
+                    step == ComUp || step == Serial ? Qt::Key_Up : Qt::Key_Down);
+            if (step == Port || step == Address)
+                typeInto(interfacepanel,
+                         step == Port ? INTERFACEP_STRINGPORTNUMBER : INTERFACEP_STRINGIPADRESS,
+                         step == Port ? port : QByteArray("127.0.0.1"));
+            return true;
+        };
+        // Each step, then whether ACCEPT is dimmed.
+        const std::pair<Step, int> steps[] = {
+            {Accept, 1}, {Try, 0},      {ComUp, 1},   {ComDown, 1},  {Try, 0},     {Tcp, 1},
+            {Port, 1},   {Try, 0},      {Address, 1}, {Try, 0},      {Port, 1},    {Serial, 1},
+            {Try, 0},    {TryFails, 0}, {ComUp, 1},   {TryFails, 1}, {ComDown, 1}, {Try, 0}};
+        for (const auto &[step, dimmed] : steps) {
+            QVERIFY(run(step));
+            QVERIFY(waitFor([&] {
+                return attr(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED) == dimmed;
+            }));
+            QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
+        }
+        QCOMPARE(comprotocol, u16(0));
+        click(interfacepanel, INTERFACEP_BUTTONACCEPT);
+        QVERIFY(panelHidden());
+        QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
+
+        // TCP/IP tried, then discarded: back to the serial line, checked again.
+        QVERIFY(openConnectionPanel());
+        QVERIFY(run(Tcp) && run(Try));
+        expectLayout(true);
+        rt::SetCtrlVal(panel, P_DISPSTATUS, "");
+        click(interfacepanel, INTERFACEP_BUTTONDISCARD);
+        QVERIFY(panelHidden());
+        unsigned short selector = 9, comPort = 9;
+        rt::GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &selector);
+        rt::GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &comPort);
+        QVERIFY(selector == 0 && comprotocol == 0 && comPort == kRigComPort);
+        QCOMPARE(comport, u16(kRigComPort));
+        QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
+        expectLayout(false);
     }
 
-    // Of a 60-byte answer the check takes 48; the other 12 are dropped when they turn up with
-    // no transaction waiting, so the next reply is clean.
-    void tcpSurplusIsDiscarded() {
-        useTcp();
-        sim_->addFault(qvsim::Fault::longReply(12).forCommand(qvsim::command::GetVersion));
-        TryToConnect();
-        expectVersionShown();
-        qvtest::pump(100);
-        sim_->setFactors({1001, 1002, 1003});
-        qvtest::PopupRecorder popups;
-        GetCF();
-        QCOMPARE(popups.count(), std::size_t(0));
-        QCOMPARE(cfrot, u16(1001));
-        QCOMPARE(cfblau, u16(1003));
+    // The device line for each state a port can be in. Root may use every device, so the
+    // permission rows are fed, as are the texts a system reports; a port in use: below.
+    void deviceLineText() {
+        const QByteArray usb = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
+        const QByteArray join = usb + "\nNo permission: join group dialout, then log in again";
+        const int cannot = rt::kRS232CannotOpenPort, none = rt::kRS232NoSerialPortFound;
+        // clang-format off
+        const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
+                                    true, ""};
+        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
+        dialout.mayOpen = noGroup.mayOpen = false;
+        dialout.accessGroup = "dialout";
+        odd.description = "two\nlines\tand\x7f";
+        const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
+            {1, cable, 0, usb},
+            {1, {true, "/dev/ttyS0", "", "", "", 2, true, ""}, 0, "/dev/ttyS0"},
+            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, ""}, 0,
+             "/dev/ttyACM0: (Maker Ltd)"},
+            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, ""}, none,
+             "QUORVAT_COM4=/dev/none: no such device"},
+            {5, {false, "", "", "", "", 2, true, ""}, none, "no port 5: 2 found"},
+            {1, dialout, 0, join}, {1, dialout, cannot, join},
+            {1, noGroup, cannot, usb + "\nNo permission: ask for read and write access to it"},
+            {1, cable, rt::kRS232UnknownIOError, usb},
+            {1, odd, 0, "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
+        };
+        // clang-format on
+        for (const auto &[number, info, openStatus, expected] : rows) {
+            char line[320], small[12];
+            ComPortLine(line, number, info, openStatus);
+            QCOMPARE(QByteArray(line), expected);
+            ComPortLine(small, number, info, openStatus); // cut, never overrun
+            QCOMPARE(QByteArray(small), expected.left(sizeof small - 1));
+        }
     }
 
-    void unaskedDataIsDropped() {
-        useTcp();
-        TryToConnect();
-        sim_->sendUnasked(3000);
-        qvtest::pump(200);
-        QCOMPARE(bytesToRead, 0);
-        CheckComLine();
-        expectVersionShown();
+    // The line on the panel follows the number, is read again when the panel opens, and after
+    // a try that found the line taken says so; the status texts stay the documented ones.
+    void theDeviceLineOnThePanel() {
+        startUp({}, Link::Serial);
+        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
+        const QByteArray rigLine = "QUORVAT_COM4=" + pty;
+        const auto line = [] { return ctrlText(interfacepanel, INTERFACEP_COMPORTDEVICE); };
+        QCOMPARE(line(), rigLine); // written at start-up, before the panel was ever open
+        QVERIFY(openConnectionPanel());
+
+        // Another number; a device that appears while the panel is closed is there when it opens.
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "97");
+        QVERIFY(waitFor(
+            [&] { return line().startsWith("no port 97: ") && line().endsWith(" found"); }));
+        rt::testing::PanelWidget(interfacepanel)->close();
+        QVERIFY(panelHidden());
+        qputenv("QUORVAT_COM97", pty);
+        QVERIFY(openConnectionPanel());
+        QCOMPARE(line(), "QUORVAT_COM97=" + pty);
+        ::unsetenv("QUORVAT_COM97");
+
+        // Another holder of the line: "Cannot open port" as ever, and the line says why.
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "4");
+        QVERIFY(waitFor([&] { return line() == rigLine; }));
+        rt::CloseCom(comport);
+        QCOMPARE(rt::OpenComConfig(9, pty.constData(), 19200, 0, 8, 1, 512, 512), 0);
+        QVERIFY(!tryToConnect());
+        QCOMPARE(QByteArray(szStatus), QByteArray("Cannot open port"));
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        rt::CloseCom(9);
+        QVERIFY(tryToConnect());
+        QCOMPARE(line(), rigLine);
+    }
+
+    // The words are the operator's documentation: each must stay as it is.
+    void errorTexts() {
+        loadPanels(); // without the combo box start-up makes of the address field
+        setStartupSizes();
+        qunsetenv("QUORVAT_COM1"); // from here the PC's own COM 1, as the program meets it
+        // clang-format off
+        const std::pair<int, const char *> serial[] = {
+            {-1, "Unknown system error"}, {-3, "Port is not open"}, {-4, "Unknown I/0 error"},
+            {-5, "RS-232 error!"}, {-7, "Cannot open port"}, {-8, "RS-232 error!"}, {-99, "Timeout"}};
+        const std::pair<int, const char *> tcp[] = {
+            {-2, "UnableToEstablishConnection"}, {-6, "TooManyConversations"},
+            {-9, "InvalidParameter"}, {-11, "TimeOutError "}, {-12, "NoConnectionEstablished "},
+            {-14, "ConnectionClosed"}, {-17, "NetworkSubsystemNotReady "},
+            {-20, "InfoNotAvailable"}, {-21, "Connection to server failed"},
+            {-25, "Connection to server failed"}};
+        // clang-format on
+        for (const auto &[code, text] : serial)
+            QCOMPARE(QByteArray(SerialErrorText(code)), QByteArray(text));
+        for (const auto &[code, text] : tcp)
+            QCOMPARE(QByteArray(TcpErrorText(code)), QByteArray(text));
+
+        // A port that cannot be opened shows its reason in the status line (-6 and -2).
+        qputenv("QUORVAT_COM3", "/nonexistent/quorvat-serial");
+        for (const auto &[port, text] :
+             {std::pair{3, "No serial port found"}, std::pair{300, "Invalid port number"}}) {
+            comport = u16(port);
+            InitRS232();
+            QCOMPARE(QByteArray(szStatus), QByteArray(text));
+            QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(text));
+        }
+    }
+
+    // The TCP port is read up to its first non-digit, a long number held rather than overflowed
+    // (then refused), and a failed connect shows its box.
+    void portTextAndConnectFailures() {
+        const struct {
+            const char *port, *host;
+            int number;
+            const char *box; // empty: no connect tried
+        } rows[] = {
+            {"5000x", "h", 5000, ""}, // digits, then more
+            {"x5000", "127.0.0.1", 0, "InvalidParameter"},
+            {"99999999999999999999", "127.0.0.1", INT_MAX, "InvalidParameter"},
+            {"1", "127.0.0.1", 1, "UnableToEstablishConnection"}, // nobody listens
+            {"10001", "", 10001, "InvalidParameter"},             // no address
+        };
+        for (const auto &r : rows) {
+            // Over the pty the reconnect reads both texts without waiting out a failed TCP
+            // check.
+            rig_->select(Link::Serial);
+            rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, r.port);
+            rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, r.host);
+            TryToConnect();
+            QCOMPARE(portNum, r.number);
+            QCOMPARE(ctrlText(panel, P_IPADRESS), QByteArray(r.host));
+            if (!*r.box)
+                continue;
+            PopupRecorder popups;
+            InitTCP_IP();
+            QCOMPARE(popups.count(), std::size_t(1));
+            QVERIFY(popups.last().title == "TCP Client" && popups.last().text == r.box);
+            QCOMPARE(tcpcon, u16(0));
+        }
     }
 
     // Bytes that no TCP transaction awaits are read and dropped, also while a serial
     // transaction left its count of missing bytes above 0: they never become the start of a
     // later TCP reply.
     void strayTcpBytesNeverReachALaterReply() {
-        useTcp();
-        TryToConnect();
-        useSerial(sim_->ptyPath());
-        TryToConnect(); // the TCP conversation stays open, and its callback live
-        sim_->addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf).onlyNth(1));
-        qvtest::PopupRecorder popups;
+        rig_->connect(Link::Tcp);
+        rig_->connect(Link::Serial); // the TCP conversation stays open, and its callback live
+        rig_->sim().addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf).onlyNth(1));
+        PopupRecorder popups;
         GetCF(); // fails: all 6 still missing, none in the serial queue
         QCOMPARE(bytesToRead, 6);
-        sim_->sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
-        qvtest::pump(100);
+        rig_->sim().sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
+        pump(100);
         comprotocol = 1; // the selector changed, no reconnect
-        sim_->setFactors({1001, 1002, 1003});
+        rig_->sim().setFactors({1001, 1002, 1003});
         GetCF();
         QCOMPARE(popups.count(), std::size_t(1));
         QCOMPARE(cfrot, u16(1001));
         QCOMPARE(cfblau, u16(1003));
     }
 
-    void serverDisconnectIsReported() {
-        useTcp();
-        TryToConnect();
-        QCOMPARE(tcpcon, u16(1));
-        qvtest::PopupRecorder popups;
-        sim_->dropTcpConnections();
-        QVERIFY(qvtest::waitFor([&] { return popups.count() > 0; }));
-        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("TCP Client"));
-        QCOMPARE(QByteArray(popups.last().text.c_str()),
-                 QByteArray("Server has closed connection!"));
-        QCOMPARE(tcpcon, u16(0));
-        QCOMPARE(g_hconversation, 0u);
-        // With tcpcon 0 the next reconnect goes straight to connecting.
-        TryToConnect();
-        QCOMPARE(tcpcon, u16(1));
-        expectVersionShown();
-        QCOMPARE(popups.count(), std::size_t(1));
-    }
-
-    void serialOpenFailuresShowTheirText() {
-        useSerial("/nonexistent/quorvat-serial");
-        const double took = tryToConnect();
-        QCOMPARE(QByteArray(szStatus), QByteArray("No serial port found"));
-        QCOMPARE(ret, std::int16_t(-6));
-        // The check still runs, waits its 2 s, and overwrites the status line.
-        QVERIFY(took > 2.0);
-        expectFailureShown();
-
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
-        qunsetenv("QUORVAT_COM300");
-        comport = 300; // beyond any port number
-        InitRS232();
-        QCOMPARE(QByteArray(szStatus), QByteArray("Invalid port number"));
-        QCOMPARE(statusText(panel, P_DISPSTATUS), QByteArray("Invalid port number"));
-    }
-
-    void errorTextsAreVerbatim() {
-        QCOMPARE(QByteArray(SerialErrorText(-99)), QByteArray("Timeout"));
-        QCOMPARE(QByteArray(SerialErrorText(-4)), QByteArray("Unknown I/0 error"));
-        QCOMPARE(QByteArray(SerialErrorText(-5)), QByteArray("RS-232 error!"));
-        QCOMPARE(QByteArray(SerialErrorText(-8)), QByteArray("RS-232 error!"));
-        QCOMPARE(QByteArray(TcpErrorText(-11)), QByteArray("TimeOutError "));
-        QCOMPARE(QByteArray(TcpErrorText(-12)), QByteArray("NoConnectionEstablished "));
-        QCOMPARE(QByteArray(TcpErrorText(-17)), QByteArray("NetworkSubsystemNotReady "));
-        QCOMPARE(QByteArray(TcpErrorText(-20)), QByteArray("InfoNotAvailable"));
-        QCOMPARE(QByteArray(TcpErrorText(-21)), QByteArray("Connection to server failed"));
-        QCOMPARE(QByteArray(TcpErrorText(-25)), QByteArray("Connection to server failed"));
-    }
-
-    void connectFailuresShowTheirBox() {
-        const struct {
-            const char *port;
-            const char *host;
-            const char *text;
-        } cases[] = {
-            {"1", "127.0.0.1", "UnableToEstablishConnection"}, // nobody listens on port 1
-            {"0", "127.0.0.1", "InvalidParameter"},
-            {"10001", "", "InvalidParameter"},
-        };
-        for (const auto &c : cases) {
-            qvtest::PopupRecorder popups;
-            useTcp(c.port, c.host);
-            const double took = tryToConnect();
-            QVERIFY(!popups.popups.empty());
-            QCOMPARE(QByteArray(popups.popups[0].title.c_str()), QByteArray("TCP Client"));
-            QCOMPARE(QByteArray(popups.popups[0].text.c_str()), QByteArray(c.text));
-            QCOMPARE(tcpcon, u16(0));
-            // The check follows and fails after its 5 s; the status line shows it.
-            QVERIFY(took > 5.0);
-            expectFailureShown();
+    // More closes than the TCP client holds conversations at once (256): each is reported once
+    // and releases its conversation, or the reconnects after that would fail with
+    // "TooManyConversations". The program reconnects every time.
+    void everyServerCloseReleasesItsConversation() {
+        rig_->select(Link::Tcp);
+        PopupRecorder popups;
+        constexpr int kCloses = 300;
+        for (int i = 0; i <= kCloses; ++i) {
+            std::memset(version, 0, sizeof version);
+            TryToConnect();
+            QVERIFY(ret == 0 && tcpcon == 1);
+            QCOMPARE(QByteArray(version), QByteArray(kVersion));
+            if (i == kCloses)
+                break;
+            const unsigned closed = g_hconversation;
+            rig_->sim().dropTcpConnections();
+            QVERIFY(waitFor([] { return tcpcon == 0; }));
+            QCOMPARE(g_hconversation, 0u);
+            // Released by the program already: the handle is unknown.
+            QCOMPARE(rt::DisconnectFromTCPServer(closed), rt::kTCP_NoConnectionEstablished);
         }
-    }
-
-    void portTextIsReadUpToItsFirstNonDigit() {
-        qvtest::PopupRecorder popups;
-        useTcp("5000x");
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 7); // no link at all
-        TryToConnect();
-        QCOMPARE(portNum, 5000);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, "x5000");
-        TryToConnect();
-        QCOMPARE(portNum, 0);
-        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, "99999999999999999999");
-        TryToConnect();
-        QVERIFY(portNum > 65535); // held, not overflowed; the connect then refuses it
+        QCOMPARE(popups.count(), std::size_t(kCloses));
+        for (const Popup &p : popups.popups)
+            QVERIFY(p.title == "TCP Client" && p.text == "Server has closed connection!");
     }
 };
 

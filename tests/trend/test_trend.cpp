@@ -1,0 +1,242 @@
+// The trend's store of readings and its CSV on their own; its window with the simulator as the
+// sensor.
+#include "platform/canvas.h"
+#include "platform/testing.h"
+#include "shell/controls.h"
+#include "shell/state.h"
+#include "tests/support/rig.h"
+#include "tests/support/support.h"
+#include "trend/trend.h"
+
+#include <QChartView>
+#include <QDir>
+#include <QFile>
+#include <QLineSeries>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace qv;
+
+namespace {
+
+// The points of the raw red line, all its pieces, oldest first.
+QList<QPointF> rawRed() {
+    QList<QPointF> points;
+    if (auto *view = rt::CanvasWidget(trendpanel, TRENDP_CHART)->findChild<QChartView *>())
+        for (QAbstractSeries *s : view->chart()->series())
+            if (s->name() == QLatin1String("RAW RED"))
+                points += static_cast<QLineSeries *>(s)->points();
+    return points;
+}
+
+int shownKept() {
+    rt::testing::FlushDisplays();
+    int kept = -1;
+    rt::GetCtrlVal(trendpanel, TRENDP_KEPT, &kept);
+    return kept;
+}
+
+bool shown() {
+    return rt::testing::PanelWidget(trendpanel)->isVisible();
+}
+
+// Runs GO: `then` runs from within the loop once the chart shows a line, and STOP comes `more`
+// readings later. Returns when the loop has ended.
+bool go(
+    int more, std::function<void()> then = [] {}) {
+    const std::uint64_t at = trendreadings.added();
+    auto done = std::make_shared<bool>(false);
+    qvtest::whenever([at] { return trendreadings.added() > at + 1000 && !rawRed().isEmpty(); },
+                     [more, then, done] {
+                         then();
+                         const std::uint64_t now = trendreadings.added();
+                         qvtest::whenever(
+                             [now, more] { return trendreadings.added() > now + more; },
+                             [done] {
+                                 qvtest::click(panel, P_BUTTONSTOP);
+                                 *done = true;
+                             });
+                     });
+    qvtest::click(panel, P_BUTTONGO);
+    return qvtest::waitFor([done] { return *done && poll == 0; }, 20000);
+}
+
+} // namespace
+
+class TrendTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<qvtest::SensorRig> rig_;
+
+  private slots:
+    void initTestCase() {
+        qvtest::loadPanels();
+        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor("TREND TEST SENSOR V1.00"));
+        qvtest::setStartupSizes();
+        // A slow wave on red, so that every picture differs from the one before.
+        rig_->sim().setReadingSource([](std::uint64_t i) {
+            return qvsim::Rgb{std::uint16_t(1000 + 300 * std::sin(double(i) / 400)), 2000, 3000};
+        });
+        rig_->connect(qvtest::Link::Tcp);
+    }
+
+    // Ten minutes, and at most the capacity, newest kept; oldest first, each with its own
+    // values and time to the microsecond. Steps are exact in binary, so that ages compare
+    // exactly.
+    void keepsAndDrops() {
+        const struct {
+            std::size_t capacity;
+            int count;
+            double step;
+            int kept;
+            double oldest;
+        } rows[] = {
+            // clang-format off
+            {ReadingStore::kCapacity, 4801, 0.125, 4801, 0.0},  // ten minutes exactly
+            {ReadingStore::kCapacity, 5281, 0.125, 4801, 60.0}, // eleven minutes
+            {1000, 5000, 0.001, 1000, 4.0},                     // capacity reached
+            {ReadingStore::kCapacity, 4801, 1.0, 601, 4200.0},  // 80 min > 2^32 microseconds
+            // clang-format on
+        };
+        for (const auto &r : rows) {
+            ReadingStore store(r.capacity);
+            for (int i = 0; i < r.count; ++i)
+                store.add(i * r.step, {std::uint16_t(i), 1, 2, 3, 4, 5});
+            QCOMPARE(int(store.size()), r.kept);
+            QCOMPARE(store.added(), std::uint64_t(r.count));
+            QCOMPARE(store.oldest(), r.oldest);
+            QCOMPARE(store.newest(), (r.count - 1) * r.step);
+            const TrendReading first = store.at(0), last = store.at(store.size() - 1);
+            QCOMPARE(int(first.value[0]), (r.count - r.kept) & 0xFFFF);
+            QCOMPARE(int(last.value[0]), (r.count - 1) & 0xFFFF);
+            store.add(store.newest() + 0.000001, {7, 7, 7, 7, 7, 7});
+            QCOMPARE(qRound64((store.newest() - last.seconds) * 1e6), 1LL);
+        }
+        // A clock that stepped back is taken as standing still: times never run backwards.
+        ReadingStore store(16);
+        store.add(10.0, {1, 1, 1, 1, 1, 1});
+        store.add(9.5, {2, 2, 2, 2, 2, 2});
+        QCOMPARE(store.at(1).seconds, 10.0);
+    }
+
+    // One low and high per column, so that a single spike shows; a pause leaves columns empty;
+    // readings beyond the capacity are not drawn.
+    void columns() {
+        const struct {
+            QList<double> times;
+            QList<int> values;
+            std::size_t capacity;
+            QList<int> lowHigh; // per column: low, high; -1, -1 when empty
+        } rows[] = {
+            {{0.005, 0.105, 0.205, 0.505, 0.605}, {5, 9, 7, 3, 4}, 16, {5, 9, 3, 4}},
+            {{0.005, 0.015, 0.025, 0.035, 0.605}, {5, 5, 4000, 5, 5}, 16, {5, 4000, 5, 5}},
+            {{0.005, 1.905}, {8, 9}, 16, {8, 8, -1, -1, -1, -1, 9, 9}},
+            {{0.005, 0.105, 0.605, 0.705}, {1, 2, 3, 4}, 2, {-1, -1, 3, 4}},
+        };
+        for (const auto &r : rows) {
+            ReadingStore store(r.capacity);
+            for (int i = 0; i < r.times.size(); ++i) {
+                const std::uint16_t v = std::uint16_t(r.values[i]);
+                store.add(r.times[i], {v, 0, 0, 0, 0, std::uint16_t(v + 1)});
+            }
+            const int count = int(r.lowHigh.size() / 2);
+            std::vector<TrendColumn> out(count);
+            store.columns(0.0, count == 2 ? 1.0 : 2.0, out.data(), count);
+            for (int c = 0; c < count; ++c) {
+                QCOMPARE(out[c].any, r.lowHigh[2 * c] >= 0);
+                if (out[c].any) {
+                    QCOMPARE(int(out[c].low[0]), r.lowHigh[2 * c]);
+                    QCOMPARE(int(out[c].high[0]), r.lowHigh[2 * c + 1]);
+                    QCOMPARE(int(out[c].high[5]), r.lowHigh[2 * c + 1] + 1);
+                }
+            }
+        }
+    }
+
+    // Seconds since the first kept reading, raw, calibrated and both spreads; CR LF line ends.
+    void savedCsvIsExact() {
+        ReadingStore store(2);
+        store.add(5.0, {1, 2, 3, 4, 5, 6});
+        store.add(100.25, {1000, 1024, 990, 1010, 1000, 1047});
+        store.add(100.250001, {65535, 0, 7, 0, 0, 0});
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trend.csv");
+        QVERIFY(WriteTrendCsv(store, path.toLocal8Bit().constData()));
+        QCOMPARE(qvtest::fileBytes(path),
+                 QByteArray("seconds,raw_r,raw_g,raw_b,cal_r,cal_g,cal_b,delta_raw,"
+                            "delta_cal\r\n"
+                            "0.000000,1000,1024,990,1010,1000,1047,34,47\r\n"
+                            "0.000001,65535,0,7,0,0,0,65535,0\r\n"));
+        // A folder that is not there: nothing written, nothing left behind.
+        QVERIFY(!WriteTrendCsv(store, dir.filePath("missing/trend.csv").toLocal8Bit().constData()));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"trend.csv"});
+    }
+
+    void followsGoHoldsStillOnPauseKeepsWhileClosed() {
+        qvtest::PopupRecorder popups;
+        qvtest::click(panel, P_BUTTONTREND);
+        QVERIFY(qvtest::waitFor(shown));
+        QList<QPointF> paused;
+        int keptAtPause = 0;
+        QVERIFY(go(2000, [&] {
+            qvtest::grabPanel(trendpanel, qvtest::picture("trend-go.png"));
+            qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
+            qvtest::waitFor([] { return trendpaused; });
+            paused = rawRed();
+            keptAtPause = shownKept();
+        }));
+        QVERIFY(!paused.isEmpty());
+        QVERIFY(qvtest::grabPanel(trendpanel, qvtest::picture("trend-paused.png")));
+        QCOMPARE(rawRed(), paused);
+        QVERIFY2(shownKept() > keptAtPause, "the count of readings kept stood still");
+        qvtest::click(trendpanel, TRENDP_BUTTONPAUSE);
+        QVERIFY(go(100));
+        const QList<QPointF> resumed = rawRed();
+        QVERIFY(resumed != paused);
+        // Two points at most per column of two pixels, however many readings came.
+        QVERIFY(trendreadings.size() > 4000);
+        QVERIFY(resumed.size() <= 728);
+        for (const QPointF &p : resumed)
+            QVERIFY(p.x() >= -60.0 && p.x() <= 0.0 && p.y() >= 700 && p.y() <= 1300);
+
+        // Closed, the window draws nothing new, but the readings are kept.
+        rt::testing::PanelWidget(trendpanel)->close();
+        QVERIFY(qvtest::waitFor([] { return !shown(); }));
+        QVERIFY(go(100));
+        QCOMPARE(rawRed(), resumed);
+        QCOMPARE(popups.count(), std::size_t(0));
+        QCOMPARE(qvtest::ctrlText(trendpanel, TRENDP_STATUS), QByteArray(""));
+    }
+
+    // TREND shows the window again. A cancelled save writes nothing; a save names the file in
+    // the status line, and the next starts in its folder.
+    void savesWhatIsKept() {
+        qvtest::click(panel, P_BUTTONTREND);
+        QVERIFY(qvtest::waitFor(shown));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kept.csv");
+        qvtest::PopupRecorder popups;
+        popups.saveAs = {"", path.toStdString(), ""};
+        for (int i = 1; i <= 3; ++i) {
+            qvtest::click(trendpanel, TRENDP_BUTTONSAVECSV);
+            QVERIFY(qvtest::waitFor([&] { return popups.count() == std::size_t(i); }));
+            qvtest::pump(20);
+            QCOMPARE(QFile::exists(path), i > 1);
+        }
+        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("SAVE CSV"));
+        QVERIFY(QByteArray(popups.last().text.c_str())
+                    .startsWith(QFile::encodeName(dir.path()) + "/quorvat-trend-"));
+        // Every kept reading, as WriteTrendCsv writes them (its bytes: savedCsvIsExact).
+        const QString again = dir.filePath("again.csv");
+        QVERIFY(WriteTrendCsv(trendreadings, QFile::encodeName(again).constData()));
+        QCOMPARE(qvtest::fileBytes(path), qvtest::fileBytes(again));
+        QCOMPARE(qvtest::ctrlText(trendpanel, TRENDP_STATUS),
+                 "SAVED " + QByteArray::number(qulonglong(trendreadings.size())) +
+                     " READINGS TO kept.csv");
+    }
+};
+
+QTEST_MAIN(TrendTest)
+#include "test_trend.moc"
