@@ -1,9 +1,14 @@
 #include "tests/support/support.h"
 
+// Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
+#include "combobox/combobox.h"
+
 #include "app/callbacks.h"
+#include "link/history.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
+#include "shell/controls.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -232,6 +237,59 @@ bool grabPanel(int panelHandle, const QString &file) {
     pump(30);
     QWidget *w = rt::testing::PanelWidget(panelHandle);
     return w && w->grab().save(file);
+}
+
+QByteArray ctrlText(int panelHandle, int control) {
+    char text[512] = "";
+    rt::GetCtrlVal(panelHandle, control, text);
+    return text;
+}
+
+int attr(int panelHandle, int control, int attribute) {
+    int v = -1;
+    rt::GetCtrlAttribute(panelHandle, control, attribute, &v);
+    return v;
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray historyRecords(const QList<QByteArray> &texts) {
+    QByteArray all;
+    for (const QByteArray &t : texts)
+        all += t.leftJustified(kHistoryTextBytes, '\0', true) + '\n';
+    return all;
+}
+
+QList<QByteArray> addressList() {
+    void *data = nullptr;
+    rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA, &data);
+    const int ring = data ? static_cast<ComboRec *>(data)->ringCtrl : 0;
+    QList<QByteArray> items;
+    int count = 0;
+    rt::GetNumListItems(interfacepanel, ring, &count);
+    for (int i = 0; i < count; ++i) {
+        char value[kHistoryTextBytes + 1] = "";
+        rt::GetValueFromIndex(interfacepanel, ring, i, value);
+        items << value;
+    }
+    return items;
+}
+
+void typeInto(int panelHandle, int control, const QByteArray &text) {
+    QWidget *w = widget(panelHandle, control);
+    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(w, Qt::Key_Delete);
+    QTest::keyClicks(w, QString::fromLatin1(text));
+    QTest::keyClick(w, Qt::Key_Return);
+}
+
+bool openConnectionPanel() {
+    click(panel, P_BUTTONCONNECT);
+    QWidget *window = rt::testing::PanelWidget(interfacepanel);
+    return waitFor([&] { return window->isVisible(); }) && QTest::qWaitForWindowActive(window);
 }
 
 } // namespace qvtest

@@ -5,6 +5,7 @@
 #include "platform/userint.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -117,5 +118,16 @@ class FileSizeLimit {
 
 // Renders a panel to a PNG file (for looking at, and for the README).
 bool grabPanel(int panel, const QString &file);
+
+// Reading controls and files, shared by the panel tests.
+QByteArray ctrlText(int panel, int control);           // a text control's value
+int attr(int panel, int control, int attribute);       // an int attribute; -1 when unreadable
+QByteArray fileBytes(const QString &path);             // empty when unreadable
+QByteArray historyRecords(const QList<QByteArray> &t); // the history file holding `t`
+QList<QByteArray> addressList();                       // the address list, as it drops down
+// Replaces a text field's contents by typing, then Enter.
+void typeInto(int panel, int control, const QByteArray &text);
+// CONNECT on the main panel; true once the connection panel is shown and active.
+bool openConnectionPanel();
 
 } // namespace qvtest
