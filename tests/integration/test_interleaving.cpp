@@ -350,10 +350,10 @@ class InterleavingTest : public QObject {
                 g_faults << "a reply went missing";
             if (closing && !closeSeen) {
                 closeSeen = true;
-                // A request written before the close may still be on its way to the sensor;
-                // none can be written while this waits.
+                // A request written before the close may still be on its way to the sensor,
+                // longer on a busy machine; none can be written while this waits.
                 sim().waitForFrames(sim().counters().framesReceived + 1,
-                                    std::chrono::milliseconds(50));
+                                    std::chrono::milliseconds(300));
                 framesAtClose = sim().frames().size();
                 popupsAtClose = popups.count();
             }
@@ -402,7 +402,7 @@ class InterleavingTest : public QObject {
         }
         for (const qvtest::Popup &p : popups.popups)
             if (!kAllowedTitles.contains(QByteArray(p.title.c_str())))
-                g_faults << QString("box \"%1\"").arg(p.title.c_str());
+                g_faults << QString("box \"%1\": %2").arg(p.title.c_str(), p.text.c_str());
         if (meanR != 0 && (meanR != 1000 || meanG != 1000 || meanB != 1000))
             g_faults << QString("means %1 %2 %3").arg(meanR).arg(meanG).arg(meanB);
         if (!kLegalFactors.contains(triple(qvtest::boxValue(P_EDITCFR), qvtest::boxValue(P_EDITCFG),
