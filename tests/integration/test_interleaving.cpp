@@ -99,10 +99,6 @@ constexpr unsigned short kPower = 700, kTypedPower = 321, kFactoryPower = 250;
 const QSet<QByteArray> kAllowedTitles = {"SEND POWER", "CONFIRM CALCULATION!", "INFO!",
                                          "CALIBRATION PASSED!"};
 
-bool onConnectionPanel(Input i) {
-    return row(i).panelHandle == &interfacepanel;
-}
-
 // An input as the events it is made of, each with the widget it goes to.
 using Events = std::vector<std::pair<QPointer<QObject>, QEvent *>>;
 
@@ -294,7 +290,8 @@ class InterleavingTest : public QObject {
             rig_->connect(link);
             QCOMPARE(QByteArray(version), QByteArray(kVersion));
         }
-        if (onConnectionPanel(input) || action == Action::Try || action == Action::Discard)
+        if (row(input).panelHandle == &interfacepanel || action == Action::Try ||
+            action == Action::Discard)
             QVERIFY(qvtest::openConnectionPanel());
         dataRawR = dataRawG = dataRawB = 1000;
         meanR = meanG = meanB = 0;
@@ -360,7 +357,6 @@ class InterleavingTest : public QObject {
         });
         watch.start();
 
-        bool returned = false;
         const InputRow &start = row(act.start);
         const int before = g_entries[start.control].entered;
         if (timing == Timing::Queued) {
@@ -377,10 +373,9 @@ class InterleavingTest : public QObject {
             InitVars();
         else
             QVERIFY(qvtest::waitFor([&] { return g_entries[start.control].entered > before; }));
-        returned = true;
         // Done when the input came, the program is idle and stays so a moment.
         const auto idle = [&] {
-            return returned && busy == 0 && poll == 0 &&
+            return busy == 0 && poll == 0 &&
                    (timing == Timing::Blocked ? g_watch.fired() : operated);
         };
         bool settled = false;

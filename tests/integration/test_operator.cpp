@@ -38,10 +38,6 @@ QByteArray bytes(const qvsim::Frame &f) {
     return QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size()));
 }
 
-QByteArray word(unsigned w) {
-    return QByteArray().append(char(w >> 8)).append(char(w & 0xFF));
-}
-
 int colour(int control) {
     return qvtest::attr(panel, control, rt::ATTR_CMD_BUTTON_COLOR);
 }
@@ -182,7 +178,7 @@ class OperatorTest : public QObject {
                                         "00 00 00 00 0B B8 0D AC 00 00 00 00 00 00");
         QCOMPARE(bytes(frames[0]), hex("00 55 00 01") + defaults);
         for (int r = 0; r < 31; ++r) // each row frame keeps pp[7..15] of the frame before
-            QCOMPARE(bytes(frames[1 + r]), hex("00 55 00 02") + word(r) +
+            QCOMPARE(bytes(frames[1 + r]), hex("00 55 00 02 00") + char(r) +
                                                hex("00 01 00 01 00 01 00 01 00 01 00 00") +
                                                defaults.mid(14));
         QCOMPARE(bytes(frames[32]), hex("00 55 00 06") + defaults);
