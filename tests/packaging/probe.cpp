@@ -1,7 +1,7 @@
 // Preloaded into the installed program by the packaging test, it acts as an operator would,
 // through the windows alone: once the main window shows the simulator's version text it says
-// so, opens the connection panel with CONNECT and commits the address QUORVAT_PROBE_COMMIT in
-// the field that holds 127.0.0.1; when a line arrives on standard input it closes the main
+// so and clicks CONNECT; it then commits the address QUORVAT_PROBE_COMMIT in the connection
+// panel's field that holds 127.0.0.1; when a line arrives on standard input it closes the main
 // window. Each step is one line on standard output.
 #include <QApplication>
 #include <QLabel>
@@ -17,56 +17,44 @@
 
 namespace {
 
-const QString kMainTitle = "QUORVAT V6.0";
-const QString kStatus = "QUORVAT SENSOR SIMULATOR V1.0";
-
 void say(const QString &line) {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
 }
 
-QWidget *shownWindow(const QString &title) {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == title)
-            return w;
+// The shown widget of kind W with this text, in the shown window with this title.
+template <typename W> W *shown(const QString &title, const QString &text) {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->windowTitle() == title)
+            for (W *w : window->findChildren<W *>())
+                if (w->isVisible() && w->text() == text)
+                    return w;
     return nullptr;
 }
 
-// The shown child of `window` of kind W with this text.
-template <typename W> W *shownChild(QWidget *window, const QString &text) {
-    for (W *w : window ? window->findChildren<W *>() : QList<W *>())
-        if (w->isVisible() && w->text() == text)
-            return w;
-    return nullptr;
-}
-
-enum class Step { Status, Commit, Close, Done };
+int done = 0; // steps done
 bool closeAsked = false;
 
 void step() {
-    static Step next = Step::Status;
-    QWidget *main = shownWindow(kMainTitle);
-    QPushButton *connect = shownChild<QPushButton>(main, "CONNECT");
-    if (next == Step::Status && connect &&
-        (shownChild<QLabel>(main, kStatus) || shownChild<QLineEdit>(main, kStatus))) {
-        say("status " + kStatus);
+    const QString main = "QUORVAT V6.0", status = "QUORVAT SENSOR SIMULATOR V1.0";
+    QPushButton *connect = shown<QPushButton>(main, "CONNECT");
+    QLineEdit *field = shown<QLineEdit>(main + " - CONNECTION", "127.0.0.1");
+    if (done == 0 && connect && (shown<QLabel>(main, status) || shown<QLineEdit>(main, status))) {
+        say("status " + status);
         QTest::mouseClick(connect, Qt::LeftButton);
-        next = Step::Commit;
-    } else if (next == Step::Commit) {
-        QWidget *panel = shownWindow(kMainTitle + " - CONNECTION");
-        if (QLineEdit *field = shownChild<QLineEdit>(panel, "127.0.0.1")) {
-            const QString address = qEnvironmentVariable("QUORVAT_PROBE_COMMIT");
-            QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClick(field, Qt::Key_Delete);
-            QTest::keyClicks(field, address);
-            QTest::keyClick(field, Qt::Key_Return);
-            say("committed " + address);
-            next = Step::Close;
-        }
-    } else if (next == Step::Close && main && closeAsked) {
+        ++done;
+    } else if (done == 1 && field) {
+        const QString address = qEnvironmentVariable("QUORVAT_PROBE_COMMIT");
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
+        QTest::keyClicks(field, address);
+        QTest::keyClick(field, Qt::Key_Return);
+        say("committed " + address);
+        ++done;
+    } else if (done == 2 && connect && closeAsked) {
         say("closing");
-        next = Step::Done;
-        main->close();
+        ++done;
+        connect->window()->close();
     }
 }
 
