@@ -413,15 +413,12 @@ class InterleavingTest : public QObject {
         if (!qvtest::commandsLive())
             g_faults << "buttons still dimmed";
         // A close ends the program after the wait it came in; nothing is sent or asked after.
-        QString what;
+        QString what = input == Input::Close ? "closed" : "stopped";
         if (input == Input::Close) {
             if (!closing || !rt::testing::TakeQuitRequest())
                 g_faults << "close not honoured";
             else if (sim().frames().size() != framesAtClose || popups.count() != popupsAtClose)
                 g_faults << "went on after the close";
-            what = "closed";
-        } else if (input == Input::Stop) {
-            what = "stopped";
         } else if (input == Input::Connect) {
             // Never dimmed, it opens the panel (which DISCARD then hides) and ends a GO loop.
             const bool opened = rt::testing::PanelWidget(interfacepanel)->isVisible();
@@ -433,7 +430,7 @@ class InterleavingTest : public QObject {
                 g_faults << "CONNECT did not end GO";
         } else if (input == Input::Type) {
             what = qvtest::boxValue(P_EDITPOWER) == kTypedPower ? "typed" : "not typed";
-        } else {
+        } else if (input != Input::Stop) {
             const int ran = g_entries[row(input).control].entered - (act.start == input ? 1 : 0);
             what = ran > 0 ? "ran after" : "dropped";
         }
