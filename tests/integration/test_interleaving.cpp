@@ -215,10 +215,9 @@ class InterleavingTest : public QObject {
         } else {
             QWidget *w = qvtest::widget(*row(i).panelHandle, row(i).control);
             const QPointF at = QRectF(w->rect()).center();
-            for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                out.emplace_back(w, new QMouseEvent(t, at, w->mapToGlobal(at), Qt::LeftButton,
-                                                    t == QEvent::MouseButtonPress ? Qt::LeftButton
-                                                                                  : Qt::NoButton,
+            for (const auto &[t, held] : {std::pair(QEvent::MouseButtonPress, Qt::LeftButton),
+                                          std::pair(QEvent::MouseButtonRelease, Qt::NoButton)})
+                out.emplace_back(w, new QMouseEvent(t, at, w->mapToGlobal(at), Qt::LeftButton, held,
                                                     Qt::NoModifier));
         }
         return out;
