@@ -7,7 +7,6 @@
 #include "calibration/calibration.h"
 #include "link/link.h"
 #include "platform/utility.h"
-#include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"

@@ -6,12 +6,7 @@
 //
 // QUORVAT_INTERLEAVING_ROWS=GO,FINISH/tcp runs those rows only (see rowSelected).
 #include "app/startup.h"
-#include "calibration/calibration.h"
-#include "link/connectpanel.h"
-#include "link/link.h"
 #include "platform/testing.h"
-#include "platform/utility.h"
-#include "protocol/codec.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -24,7 +19,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -87,10 +81,6 @@ const ActionRow kActions[] = {
 // clang-format on
 const char *kTimings[] = {"pumping", "blocked", "queued with the action's click"};
 
-const InputRow &row(Input i) {
-    return kInputs[int(i)];
-}
-
 constexpr char kVersion[] = "INTERLEAVING TEST SENSOR V2.1";
 // What the operator has set, and what the sensor and the calculation give: every factor triple
 // and POWER value a frame may carry.
@@ -102,7 +92,13 @@ const QSet<QByteArray> kAllowedTitles = {"SEND POWER", "CONFIRM CALCULATION!", "
 // An input as the events it is made of, each with the widget it goes to.
 using Events = std::vector<std::pair<QPointer<QObject>, QEvent *>>;
 
-// The simulator's thread reports each request; the blocked input is posted from there.
+void post(Events events) {
+    for (auto &[target, event] : events)
+        QCoreApplication::postEvent(target, event); // thread-safe
+}
+
+// The simulator's thread reports each request; the blocked input is posted from there, while
+// the program is busy.
 struct SimWatch {
     std::mutex m;
     std::string pattern;
@@ -119,8 +115,7 @@ struct SimWatch {
         const std::lock_guard<std::mutex> hold(m);
         if (remaining <= 0 || line.find(pattern) == std::string::npos || --remaining > 0)
             return;
-        for (auto &[target, event] : events)
-            QCoreApplication::postEvent(target, event); // thread-safe; the program is busy
+        post(std::move(events));
         events.clear();
     }
     bool fired() {
@@ -169,10 +164,6 @@ std::map<std::tuple<int, int, int>, QStringList> g_rows;
 
 } // namespace
 
-Q_DECLARE_METATYPE(Action)
-Q_DECLARE_METATYPE(Input)
-Q_DECLARE_METATYPE(Timing)
-
 class InterleavingTest : public QObject {
     Q_OBJECT
     std::unique_ptr<qvtest::FlowRig> rig_;
@@ -183,7 +174,7 @@ class InterleavingTest : public QObject {
         qvtest::loadPanels();
         for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
                         Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
-            const InputRow &b = row(i);
+            const InputRow &b = kInputs[int(i)];
             g_entries[b.control] = {};
             rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
                                  &g_entries[b.control].real);
@@ -213,7 +204,7 @@ class InterleavingTest : public QObject {
                 key(c, Qt::NoModifier, QString(QChar(c)));
             key(Qt::Key_Return, Qt::NoModifier, "\r");
         } else {
-            QWidget *w = qvtest::widget(*row(i).panelHandle, row(i).control);
+            QWidget *w = qvtest::widget(*kInputs[int(i)].panelHandle, kInputs[int(i)].control);
             const QPointF at = QRectF(w->rect()).center();
             for (const auto &[t, held] : {std::pair(QEvent::MouseButtonPress, Qt::LeftButton),
                                           std::pair(QEvent::MouseButtonRelease, Qt::NoButton)})
@@ -221,11 +212,6 @@ class InterleavingTest : public QObject {
                                                     Qt::NoModifier));
         }
         return out;
-    }
-
-    static void post(Events events) {
-        for (auto &[target, event] : events)
-            QCoreApplication::postEvent(target, event);
     }
 
   private slots:
@@ -289,7 +275,7 @@ class InterleavingTest : public QObject {
             rig_->connect(link);
             QCOMPARE(QByteArray(version), QByteArray(kVersion));
         }
-        if (row(input).panelHandle == &interfacepanel || action == Action::Try ||
+        if (kInputs[int(input)].panelHandle == &interfacepanel || action == Action::Try ||
             action == Action::Discard)
             QVERIFY(qvtest::openConnectionPanel());
         dataRawR = dataRawG = dataRawB = 1000;
@@ -356,14 +342,12 @@ class InterleavingTest : public QObject {
         });
         watch.start();
 
-        const InputRow &start = row(act.start);
+        const InputRow &start = kInputs[int(act.start)];
         const int before = g_entries[start.control].entered;
         if (timing == Timing::Queued) {
-            auto events = action == Action::StartupCheck ? decltype(eventsFor(input)){}
-                                                         : eventsFor(act.start);
-            for (auto &e : eventsFor(input))
-                events.push_back(e);
-            post(std::move(events));
+            if (action != Action::StartupCheck)
+                post(eventsFor(act.start));
+            post(eventsFor(input));
             operated = true;
         } else if (action != Action::StartupCheck) {
             qvtest::click(*start.panelHandle, start.control);
@@ -430,7 +414,8 @@ class InterleavingTest : public QObject {
         } else if (input == Input::Type) {
             what = qvtest::boxValue(P_EDITPOWER) == kTypedPower ? "typed" : "not typed";
         } else if (input != Input::Stop) {
-            const int ran = g_entries[row(input).control].entered - (act.start == input ? 1 : 0);
+            const int ran =
+                g_entries[kInputs[int(input)].control].entered - (act.start == input ? 1 : 0);
             what = ran > 0 ? "ran after" : "dropped";
         }
         closing = 0;

@@ -7,7 +7,6 @@
 #include "calibration/calibration.h"
 #include "platform/tcp.h"
 #include "platform/testing.h"
-#include "protocol/codec.h"
 #include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
