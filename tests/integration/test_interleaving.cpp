@@ -286,34 +286,27 @@ class InterleavingTest : public QObject {
 
         const ActionRow &act = kActions[int(action)];
         const Trigger trigger = timing == Timing::Blocked ? act.blocked : act.pumping;
-        QTimer pumping;
         bool operated = false;
-        if (timing == Timing::Pumping) {
-            if (qvsim::replySize(trigger.code) > 0)
-                sim().addFault(qvsim::Fault::late(120)
-                                   .forCommand(trigger.code)
-                                   .onlyNth(unsigned(trigger.nth)));
-            pumping.setInterval(2);
-            QObject::connect(&pumping, &QTimer::timeout, [&] {
-                if (rig_->framesOf(trigger.code) < trigger.nth)
-                    return;
-                pumping.stop();
-                operated = true;
-                post(eventsFor(input));
-            });
-            pumping.start();
-        } else if (timing == Timing::Blocked) {
+        if (timing == Timing::Pumping && qvsim::replySize(trigger.code) > 0)
+            sim().addFault(
+                qvsim::Fault::late(120).forCommand(trigger.code).onlyNth(unsigned(trigger.nth)));
+        else if (timing == Timing::Blocked)
             g_watch.arm(trigger, eventsFor(input));
-        }
 
-        // The operator's other hand: STOP once a GO loop has shown a few readings. And what
-        // the program holds, looked at all the time: readings, version, factors, status.
+        // The pumping input, inside the wait its request makes long. The operator's other hand:
+        // STOP once a GO loop has shown a few readings. And what the program holds, looked at
+        // all the time: readings, version, factors, status.
         std::size_t framesAtClose = 0, popupsAtClose = 0;
         bool closeSeen = false;
         int goBase = -1;
         QTimer watch;
         watch.setInterval(1);
         QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (timing == Timing::Pumping && !operated &&
+                rig_->framesOf(trigger.code) >= trigger.nth) {
+                operated = true;
+                post(eventsFor(input));
+            }
             if (poll == 1 && goBase < 0)
                 goBase = rig_->framesOf(cmd::GetData);
             if (poll == 0)
@@ -365,7 +358,6 @@ class InterleavingTest : public QObject {
         for (int round = 0; round < 200 && !settled; ++round)
             settled = qvtest::waitFor(idle, 100) && (qvtest::pump(60), idle());
         watch.stop();
-        pumping.stop();
         g_watch.disarm();
         QVERIFY2(settled, "the cell did not come to rest");
 
