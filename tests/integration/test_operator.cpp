@@ -112,8 +112,9 @@ class OperatorTest : public QObject {
         // clang-format on
     }
 
-    // FINISH against a sensor that stores the factors (every byte checked), one that does not,
-    // and a silent one: the second box says so, and so does the record. Every step runs.
+    // FINISH against a sensor that stores the factors (the image and factors it ends with, and
+    // the frames no other test builds, checked), one that does not, and a silent one: the
+    // second box says so, and so does the record. Every step runs.
     void finishCalibration_data() {
         QTest::addColumn<Link>("link");
         QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
