@@ -1,31 +1,31 @@
-// Whole operator flows: the main panel's buttons clicked as an operator clicks them, with the
-// simulator as the sensor, over TCP and over a pseudo-terminal. Clicks that come "during" a
-// running command are timers that fire inside the program's own waits.
+// Whole operator sequences that neither matrix drives, with the simulator as the sensor: the
+// bytes FINISH CALIBRATION sends and the checked FINISH against sensors that do not store the
+// factors, SEND POWER answered yes and no, CALCULATE's outcomes from known means, and the whole
+// program ended by its close box. Each checks what the sensor received and what the calibration
+// record says.
+#include "app/startup.h"
 #include "calibration/calibration.h"
-#include "link/link.h"
-#include "logo/logo.h"
+#include "platform/tcp.h"
 #include "platform/testing.h"
-#include "platform/utility.h"
-#include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
+#include <utility>
 
 using namespace qv;
 using qvtest::Link;
+namespace cmd = qvsim::command;
 
 namespace {
+
+constexpr char kVersion[] = "OPERATOR TEST SENSOR V4.07";
+constexpr int kIdleColour = 0xE0E0E0;
 
 QByteArray hex(const char *spaced) {
     return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
@@ -35,147 +35,151 @@ QByteArray bytes(const qvsim::Frame &f) {
     return QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size()));
 }
 
-QByteArray word(unsigned w) {
-    return QByteArray().append(char(w >> 8)).append(char(w & 0xFF));
+int colour(int control) {
+    return qvtest::attr(panel, control, rt::ATTR_CMD_BUTTON_COLOR);
 }
 
-int attr(int control, int attribute) {
-    int v = -1;
-    rt::GetCtrlAttribute(panel, control, attribute, &v);
-    return v;
+// The titles of the boxes shown, in turn.
+QByteArrayList titles(const qvtest::PopupRecorder &popups) {
+    QByteArrayList out;
+    for (const qvtest::Popup &p : popups.popups)
+        out << p.title.c_str();
+    return out;
 }
 
-bool groupLive() {
-    for (int c : {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF, P_BUTTONGO, P_BUTTONCALCCF,
-                  P_BUTTONFINISHCALIB})
-        if (attr(c, rt::ATTR_DIMMED) != 0)
-            return false;
-    return true;
+// The code of every frame the sensor received, in turn.
+QList<int> codes(qvsim::Simulator &sim) {
+    QList<int> out;
+    for (const qvsim::Frame &f : sim.frames())
+        out << f[3];
+    return out;
 }
 
-unsigned short boxValue(int control) {
-    unsigned short v = 0;
-    rt::GetCtrlVal(panel, control, &v);
-    return v;
-}
-
-QByteArray status() {
-    char text[64] = "";
-    rt::GetCtrlVal(panel, P_DISPSTATUS, text);
-    return text;
-}
-
-constexpr char kVersion[] = "OPERATOR TEST SENSOR V4.07";
+// One CALCULATE: every reading has the raw red `red` (all three 0 when 0), green 1000 and blue
+// 1000 + spread; the confirmation answered `answer`; no reply to reading `failAt` (0: all
+// replied). The result box's title or text, the red factor in the box and sent, and the record
+// from set_value on.
+struct Calculation {
+    int red, spread, maxDelta, answer, failAt;
+    QByteArray box;
+    int cfRed;
+    QByteArray record;
+};
 
 } // namespace
 
 class OperatorTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<qvtest::SensorRig> rig_;
-    QTemporaryDir records_;
+    std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
-    // The last line of the calibration record, without its time and line end.
+    // The last line of the calibration record from its event on, and what it must be.
     QByteArray lastRecord() const {
-        QFile f(records_.filePath(kRecordFileName));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+        const QList<QByteArray> lines =
+            qvtest::fileBytes(rig_->file(kRecordFileName)).trimmed().split('\n');
         return lines.last().trimmed().mid(lines.last().indexOf(',') + 1);
     }
-    QByteArray recordOf(const char *event, Link link, const char *rest) const {
+    QByteArray recordOf(const char *event, Link link, const QByteArray &rest) const {
         const QByteArray where = link == Link::Tcp
                                      ? "127.0.0.1:" + QByteArray::number(rig_->sim().tcpPort())
                                      : "COM" + QByteArray::number(qvtest::kRigComPort);
         return QByteArray(event) + "," + kVersion + "," + where + "," + rest;
     }
 
-    // Clicks a command button. Its handler runs to its end inside the next pump, with every
-    // wait of the program pumping the events that come meanwhile.
+    // Clicks a command button. Its handler runs to its end inside the next pump, every wait of
+    // the program pumping the events that come meanwhile.
     void press(int control) {
         qvtest::click(panel, control);
         qvtest::pump(30);
-        QVERIFY(groupLive());
+        QVERIFY(qvtest::commandsLive());
     }
 
     // Presses STOP as soon as `readings` data requests have reached the sensor.
     void stopAfter(int readings) {
-        const int wanted = rig_->framesOf(qvsim::command::GetData) + readings;
-        qvtest::whenever(
-            [this, wanted] { return rig_->framesOf(qvsim::command::GetData) >= wanted; },
-            [] { qvtest::click(panel, P_BUTTONSTOP); });
-    }
-
-    void setBoxes(unsigned r, unsigned g, unsigned b) {
-        rt::SetCtrlVal(panel, P_EDITCFR, r);
-        rt::SetCtrlVal(panel, P_EDITCFG, g);
-        rt::SetCtrlVal(panel, P_EDITCFB, b);
-    }
-
-    void linkData() {
-        QTest::addColumn<Link>("link");
-        QTest::newRow("tcp") << Link::Tcp;
-        QTest::newRow("serial") << Link::Serial;
+        const int wanted = rig_->framesOf(cmd::GetData) + readings;
+        qvtest::whenever([this, wanted] { return rig_->framesOf(cmd::GetData) >= wanted; },
+                         [] { qvtest::click(panel, P_BUTTONSTOP); });
     }
 
   private slots:
-    void initTestCase() {
-        qvtest::loadPanels();
-        rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(kVersion));
-        qvtest::setStartupSizes();
-        target = 1;
-        // The calibration record goes beside the address history: here, a scratch folder.
-        rt::CopyText(ipComboBoxFileName,
-                     records_.filePath(kHistoryFileName).toLocal8Bit().constData());
-    }
+    void initTestCase() { rig_ = std::make_unique<qvtest::FlowRig>(qvtest::quietSensor(kVersion)); }
 
     void init() {
-        sim().clearFaults();
-        sim().resetToFactory();
-        sim().setVersion(kVersion);
-        sim().setReadingSource(nullptr);
-        rt::SetCtrlVal(panel, P_EDITSETVALUE, 1000);
-        rt::SetCtrlVal(panel, P_EDITMAXDELTA, 100);
-        rt::SetCtrlVal(panel, P_EDITPOWER, 250);
-        setBoxes(1024, 1024, 1024);
+        rig_->reset(kVersion);
+        // clang-format off
+        qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 100,
+                       .red = 1024, .green = 1024, .blue = 1024});
+        // clang-format on
     }
 
-    void finishCalibrationSendsEveryByte_data() { linkData(); }
-    void finishCalibrationSendsEveryByte() {
+    // FINISH against a sensor that stores the factors (the image and factors it ends with, and
+    // the frames no other test builds, checked), one that does not, and a silent one: the
+    // second box says so, and so does the record. Every step runs.
+    void finishCalibration_data() {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
+        QTest::addColumn<QByteArray>("title");          // of the box after the notice; "" none
+        QTest::addColumn<QByteArray>("result");         // the record from read-back on
+        for (Link link : {Link::Tcp, Link::Serial}) {
+            const char *l = qvtest::linkName(link);
+            QTest::addRow("%s, stored", l) << link << QList<qvsim::Fault>() << QByteArray()
+                                           << QByteArray("1000,1001,1002,stored");
+            QTest::addRow("%s, not stored", l)
+                << link << QList{qvsim::Fault::ignore().forCommand(cmd::SetCf)}
+                << QByteArray("ATTENTION!") << QByteArray("1024,1024,1024,readback differs");
+        }
+        // Its wait is the same on both links; the serial one is the shorter.
+        QTest::newRow("serial, silent") << Link::Serial << QList{qvsim::Fault::noReply()}
+                                        << QByteArray(kVersion) << QByteArray(",,,timeout");
+    }
+    void finishCalibration() {
         QFETCH(Link, link);
+        QFETCH(QList<qvsim::Fault>, fault);
+        QFETCH(QByteArray, title);
+        QFETCH(QByteArray, result);
         std::memset(szReadBuf, 0, sizeof szReadBuf);
         std::memset(szWriteBuf, 0, sizeof szWriteBuf);
         std::memset(pp, 0, sizeof pp);
         rig_->connect(link);
-        QCOMPARE(status(), QByteArray(kVersion));
-        setBoxes(1000, 1001, 1002);
+        QCOMPARE(qvtest::statusLine(), QByteArray(kVersion));
+        for (const qvsim::Fault &f : fault)
+            sim().addFault(f);
+        sim().setRam({}); // every word must come from FINISH
+        sim().setEeprom({});
         sim().clearFrames();
+        qvtest::enterFactors(1000, 1001, 1002);
         qvtest::PopupRecorder popups;
-        int colourDuringNotice = 0;
-        bool dimmedDuringNotice = false;
+        std::pair<int, bool> duringNotice; // the button's colour, and GO dimmed
         popups.onPopup = [&](const qvtest::Popup &) {
-            colourDuringNotice = attr(P_BUTTONFINISHCALIB, rt::ATTR_CMD_BUTTON_COLOR);
-            dimmedDuringNotice = attr(P_BUTTONGO, rt::ATTR_DIMMED) == 1;
+            if (popups.count() == 1)
+                duringNotice = {colour(P_BUTTONFINISHCALIB), !qvtest::live(panel, P_BUTTONGO)};
         };
         press(P_BUTTONFINISHCALIB);
-        QCOMPARE(popups.count(), std::size_t(1)); // the notice only: every command answered
-        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("INFO!"));
-        QCOMPARE(colourDuringNotice, 0xFF0000);
-        QVERIFY(dimmedDuringNotice);
-        QCOMPARE(attr(P_BUTTONFINISHCALIB, rt::ATTR_CMD_BUTTON_COLOR), 0xE0E0E0);
+        QCOMPARE(duringNotice, std::make_pair(0xFF0000, true));
+        QCOMPARE(colour(P_BUTTONFINISHCALIB), kIdleColour);
+        QCOMPARE(titles(popups), QByteArrayList{"INFO!"} + QByteArrayList(!title.isEmpty(), title));
+        // What the boxes show is what came back.
+        if (title == "ATTENTION!") {
+            QCOMPARE(qvtest::boxValue(P_EDITCFR), 1024);
+            QVERIFY2(QByteArray(popups.last().text.c_str())
+                         .contains("Sent: RED 1000, GREEN 1001, BLUE 1002 \n Read back: RED 1024,"),
+                     popups.last().text.c_str());
+        }
+        QCOMPARE(qvtest::statusLine(), QByteArray(title == kVersion ? "TIMEOUT" : kVersion));
+        QCOMPARE(lastRecord(), recordOf("finish", link, ",,,,,,1000,1001,1002," + result));
 
+        const QList<int> finish =
+            QList<int>{cmd::SetPara} + QList<int>(31, cmd::SetTeach) +
+            QList<int>{cmd::SetParaEnd, cmd::SetCf, cmd::GetCf, cmd::GetVersion};
+        QCOMPARE(codes(sim()), finish);
+        if (!title.isEmpty())
+            return;
         const std::vector<qvsim::Frame> frames = sim().frames();
-        QCOMPARE(frames.size(), std::size_t(1 + 31 + 1 + 1 + 1 + 1));
-        const QByteArray defaults = hex("00 FA 00 00 00 80 00 00 00 0A 00 32 00 01 00 00 00 00 "
-                                        "00 00 00 00 0B B8 0D AC 00 00 00 00 00 00");
-        QCOMPARE(bytes(frames[0]), hex("00 55 00 01") + defaults);
-        for (int r = 0; r < 31; ++r) // each row frame keeps pp[7..15] of the frame before
-            QCOMPARE(bytes(frames[1 + r]), hex("00 55 00 02") + word(r) +
-                                               hex("00 01 00 01 00 01 00 01 00 01 00 00") +
-                                               defaults.mid(14));
-        QCOMPARE(bytes(frames[32]), hex("00 55 00 06") + defaults);
-        QCOMPARE(bytes(frames[33]), hex("00 55 00 08 03 E8 03 E9 03 EA") + defaults.mid(6));
-        QCOMPARE(bytes(frames[34]), hex("00 55 00 09") + defaults);
+        // The parameter frame as start-up's defaults make it (the row frames and the factor
+        // frame are built as the codec's own test shows).
+        QCOMPARE(bytes(frames[0]),
+                 hex("00 55 00 01 00 FA 00 00 00 80 00 00 00 0A 00 32 00 01 00 00 "
+                     "00 00 00 00 00 00 0B B8 0D AC 00 00 00 00 00 00"));
         // The factor reply fills pp[0..2]; pp[3..15] come from what the receive buffer still
         // held: bytes 6 to 31 of the version reply.
         QByteArray versionReply(kVersion);
@@ -183,62 +187,7 @@ class OperatorTest : public QObject {
         QCOMPARE(bytes(frames[35]), hex("00 55 00 07 03 E8 03 E9 03 EA") + versionReply.mid(6, 26));
         QCOMPARE(sim().factors(), (qvsim::Factors{1000, 1001, 1002}));
         QCOMPARE(sim().eeprom(), qvsim::factoryImage());
-        QCOMPARE(status(), QByteArray(kVersion));
-        QCOMPARE(lastRecord(),
-                 recordOf("finish", link, ",,,,,,1000,1001,1002,1000,1001,1002,stored"));
-    }
-
-    void finishCalibrationWithASilentSensor_data() { linkData(); }
-    void finishCalibrationWithASilentSensor() {
-        QFETCH(Link, link);
-        rig_->connect(link);
-        sim().addFault(qvsim::Fault::noReply());
-        sim().clearFrames();
-        qvtest::PopupRecorder popups;
-        press(P_BUTTONFINISHCALIB);
-        // The notice, then the factor read's time-out; the link check fails without a box.
-        QCOMPARE(popups.count(), std::size_t(2));
-        QCOMPARE(QByteArray(popups.popups[1].title.c_str()), QByteArray(kVersion));
-        QCOMPARE(QByteArray(popups.popups[1].text.c_str()), QByteArray(InfoTimeoutVer));
-        QCOMPARE(sim().frames().size(), std::size_t(36)); // every step ran
-        QCOMPARE(status(), QByteArray("TIMEOUT"));
-        QCOMPARE(attr(P_BUTTONFINISHCALIB, rt::ATTR_CMD_BUTTON_COLOR), 0xE0E0E0);
-        QVERIFY(groupLive());
-        QCOMPARE(lastRecord(), recordOf("finish", link, ",,,,,,1024,1024,1024,,,,timeout"));
-    }
-
-    // A sensor that did not store the factors, or answers with others: the finish says so and
-    // records it.
-    void finishCalibrationReadBackDiffers_data() {
-        QTest::addColumn<Link>("link");
-        QTest::addColumn<bool>("garbled"); // else the factors are not stored
-        for (Link link : {Link::Tcp, Link::Serial})
-            for (bool garbled : {false, true})
-                QTest::addRow("%s, %s", qvtest::linkName(link),
-                              garbled ? "other factors in the reply" : "not stored")
-                    << link << garbled;
-    }
-    void finishCalibrationReadBackDiffers() {
-        QFETCH(Link, link);
-        QFETCH(bool, garbled);
-        rig_->connect(link);
-        sim().addFault(garbled ? qvsim::Fault::garbage().forCommand(qvsim::command::GetCf)
-                               : qvsim::Fault::ignore().forCommand(qvsim::command::SetCf));
-        setBoxes(1000, 1001, 1002);
-        qvtest::PopupRecorder popups;
-        press(P_BUTTONFINISHCALIB);
-        QCOMPARE(popups.count(), std::size_t(2));
-        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("ATTENTION!"));
-        const QByteArray text(popups.last().text.c_str());
-        const QByteArray back = QByteArray::number(boxValue(P_EDITCFR)) + ",";
-        QVERIFY2(text.contains("Sent: RED 1000, GREEN 1001, BLUE 1002 \n Read back: RED " + back),
-                 text.constData());
-        QVERIFY(lastRecord().startsWith(recordOf("finish", link, ",,,,,,1000,1001,1002,") + back));
-        QVERIFY(lastRecord().endsWith(",readback differs"));
-        if (!garbled) // the boxes show what the sensor holds
-            QCOMPARE(
-                lastRecord(),
-                recordOf("finish", link, ",,,,,,1000,1001,1002,1024,1024,1024,readback differs"));
+        QCOMPARE(sim().ram(), qvsim::factoryImage());
     }
 
     void sendPowerAnsweredYesOrNo_data() {
@@ -246,6 +195,7 @@ class OperatorTest : public QObject {
         QTest::newRow("yes") << 1;
         QTest::newRow("no") << 0;
     }
+    // The frame with POWER, only when the operator says yes; then the factors and GO.
     void sendPowerAnsweredYesOrNo() {
         QFETCH(int, answer);
         rig_->connect(Link::Tcp);
@@ -255,247 +205,125 @@ class OperatorTest : public QObject {
         popups.answers = {answer};
         stopAfter(3);
         press(P_BUTTONSENDPOWER);
-        QCOMPARE(QByteArray(popups.popups[0].title.c_str()), QByteArray("SEND POWER"));
-        const std::vector<qvsim::Frame> frames = sim().frames();
-        std::size_t i = 0;
-        if (answer) {
-            QCOMPARE(bytes(frames[i++]).mid(0, 32),
+        QCOMPARE(titles(popups), QByteArrayList{"SEND POWER"});
+        QCOMPARE(sim().ram()[0], std::uint16_t(answer ? 700 : 250));
+        const QList<int> sent = codes(sim());
+        QCOMPARE(sent.mid(0, answer + 1), QList<int>(answer, cmd::SetPara) << cmd::GetCf);
+        QVERIFY(sent.size() >= answer + 4);
+        if (answer)
+            QCOMPARE(bytes(sim().frames()[0]).mid(0, 32),
                      hex("00 55 00 01 02 BC 00 00 80 00 00 00 00 0A 00 00 00 01 00 00 00 00 00 00 "
                          "00 00 0B B8 0D AC 00 00"));
-            QCOMPARE(sim().ram()[0], std::uint16_t(700));
-        }
-        QCOMPARE(int(frames[i++][3]), qvsim::command::GetCf);
-        QVERIFY(frames.size() - i >= 3);
-        for (; i < frames.size(); ++i)
-            QCOMPARE(int(frames[i][3]), qvsim::command::GetData);
-        QCOMPARE(popups.count(), std::size_t(1));
+        QCOMPARE(sent.count(cmd::GetData), sent.size() - answer - 1);
     }
 
-    void sendAndGetFactors_data() { linkData(); }
-    void sendAndGetFactors() {
-        QFETCH(Link, link);
-        rig_->connect(link);
-        setBoxes(900, 1100, 1250);
-        press(P_BUTTONSENDCF);
-        QCOMPARE(sim().factors(), (qvsim::Factors{900, 1100, 1250}));
-        sim().setFactors({1111, 1112, 1113});
-        press(P_BUTTONGETCF);
-        QCOMPARE(boxValue(P_EDITCFR), 1111);
-        QCOMPARE(boxValue(P_EDITCFG), 1112);
-        QCOMPARE(boxValue(P_EDITCFB), 1113);
-    }
-
-    void getFactorsFromASilentSensor_data() { linkData(); }
-    void getFactorsFromASilentSensor() {
-        QFETCH(Link, link);
-        rig_->connect(link);
-        sim().addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf));
-        setBoxes(1001, 1002, 1003);
-        qvtest::PopupRecorder popups;
-        const double t0 = rt::Timer();
-        press(P_BUTTONGETCF);
-        const double took = rt::Timer() - t0;
-        QVERIFY2(took > 2.0 && took < 3.0, qPrintable(QString::number(took)));
-        QCOMPARE(popups.count(), std::size_t(1));
-        QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray(kVersion));
-        QCOMPARE(status(), QByteArray("TIMEOUT"));
-        QCOMPARE(boxValue(P_EDITCFR), 1001);
-        QCOMPARE(boxValue(P_EDITCFB), 1003);
-    }
-
-    // STOP while a reading is on its way: that transaction still finishes and is shown.
-    void stopLetsTheWaitingTransactionFinish_data() { linkData(); }
-    void stopLetsTheWaitingTransactionFinish() {
-        QFETCH(Link, link);
-        rig_->connect(link);
-        const std::uint64_t first = sim().readingsTaken();
-        sim().setReadingSource([first](std::uint64_t i) {
-            return qvsim::Rgb{std::uint16_t(100 + i - first), 200, 300};
-        });
-        sim().clearFrames();
-        sim().addFault(qvsim::Fault::late(300).forCommand(qvsim::command::GetData).onlyNth(3));
-        stopAfter(3);
-        qvtest::PopupRecorder popups;
-        press(P_BUTTONGO);
-        QCOMPARE(rig_->framesOf(qvsim::command::GetData), 3);
-        QCOMPARE(popups.count(), std::size_t(0));
-        QCOMPARE(dataRawR, u16(102)); // the third reading arrived late and was still taken
-    }
-
-    void replyLengthRules_data() {
-        QTest::addColumn<Link>("link");
-        QTest::addColumn<int>("extra");
-        QTest::addColumn<bool>("good");
-        QTest::newRow("serial, 33 bytes fail") << Link::Serial << 1 << false;
-        QTest::newRow("tcp, 40 bytes pass") << Link::Tcp << 8 << true;
-    }
-    void replyLengthRules() {
-        QFETCH(Link, link);
-        QFETCH(int, extra);
-        QFETCH(bool, good);
-        rig_->connect(link);
-        const std::uint64_t first = sim().readingsTaken();
-        sim().setReadingSource([first](std::uint64_t i) {
-            return qvsim::Rgb{std::uint16_t(500 + i - first), 600, 700};
-        });
-        sim().addFault(
-            qvsim::Fault::longReply(unsigned(extra)).forCommand(qvsim::command::GetData));
-        sim().clearFrames();
-        qvtest::PopupRecorder popups;
-        if (good)
-            stopAfter(5);
-        press(P_BUTTONGO);
-        if (good) {
-            QCOMPARE(popups.count(), std::size_t(0));
-            // Every turn read its own reply: the surplus never shifted a later one.
-            QCOMPARE(int(dataRawG), 600);
-            QCOMPARE(int(dataRawR), 500 + rig_->framesOf(qvsim::command::GetData) - 1);
-        } else {
-            QCOMPARE(popups.count(), std::size_t(1));
-            QCOMPARE(status(), QByteArray("TIMEOUT"));
-            QCOMPARE(rig_->framesOf(qvsim::command::GetData), 1);
-        }
-    }
-
+    // Known readings through the whole CALCULATE sequence: the confirmation, the readings, the
+    // checks, the boxes' factors sent whatever the outcome, and GO started.
     void calculation_data() {
-        QTest::addColumn<int>("red");
-        QTest::addColumn<int>("spread");
-        QTest::addColumn<int>("maxDelta");
-        QTest::addColumn<QByteArray>("outcome");
-        QTest::addColumn<int>("cfRed");
-        QTest::addColumn<QByteArray>("record"); // from set_value on
-        QTest::newRow("passes") << 1000 << 20 << 20 << QByteArray("CALIBRATION PASSED!") << 1024
-                                << QByteArray("1000,20,1000,1000,1020,20,1024,1024,1003,,,,passed");
-        QTest::newRow("spread one above") << 1000 << 21 << 20 << QByteArray("spread") << 1024
-                                          << QByteArray("1000,20,1000,1000,1021,21,,,,,,,spread");
-        QTest::newRow("factor 749")
-            << 1367 << 0 << 400 << QByteArray("range") << 1024
-            << QByteArray("1000,400,1367,1000,1000,367,749,1024,1024,,,,range");
-        QTest::newRow("factor 1301")
-            << 787 << 0 << 400 << QByteArray("range") << 1024
-            << QByteArray("1000,400,787,1000,1000,213,1301,1024,1024,,,,range");
-        QTest::newRow("factor 1299")
-            << 788 << 0 << 400 << QByteArray("CALIBRATION PASSED!") << 1299
-            << QByteArray("1000,400,788,1000,1000,212,1299,1024,1024,,,,passed");
-        QTest::newRow("dark sensor") << 0 << 0 << 400 << QByteArray("range") << 1024
-                                     << QByteArray("1000,400,1,1,1,0,40960,40960,40960,,,,range");
+        QTest::addColumn<Calculation>("c");
+        // clang-format off
+        QTest::newRow("passes") << Calculation{1000, 20, 20, 1, 0, "CALIBRATION PASSED!", 1024,
+            "1000,20,1000,1000,1020,20,1024,1024,1003,,,,passed"};
+        QTest::newRow("spread one above") << Calculation{1000, 21, 20, 1, 0, MaximumDelta, 1024,
+            "1000,20,1000,1000,1021,21,,,,,,,spread"};
+        QTest::newRow("factor 749") << Calculation{1367, 0, 400, 1, 0, CFOutOfRange, 1024,
+            "1000,400,1367,1000,1000,367,749,1024,1024,,,,range"};
+        QTest::newRow("factor 1301") << Calculation{787, 0, 400, 1, 0, CFOutOfRange, 1024,
+            "1000,400,787,1000,1000,213,1301,1024,1024,,,,range"};
+        QTest::newRow("factor 1299") << Calculation{788, 0, 400, 1, 0, "CALIBRATION PASSED!", 1299,
+            "1000,400,788,1000,1000,212,1299,1024,1024,,,,passed"};
+        // A mean of 0 is raised to 1 before the division.
+        QTest::newRow("dark sensor") << Calculation{0, 0, 400, 1, 0, CFOutOfRange, 1024,
+            "1000,400,1,1,1,0,40960,40960,40960,,,,range"};
+        QTest::newRow("declined") << Calculation{1000, 0, 100, 0, 0, "INFO!", 1024,
+            ",,,,,,,,,,,,declined"};
+        QTest::newRow("reading 33 times out") << Calculation{1000, 0, 100, 1, 33,
+            "CALIBRATION FAILED!", 1024, ",,,,,,,,,,,,timeout"};
+        // clang-format on
     }
-    // Known means from the simulator through the whole CALCULATE sequence: confirmation, 100
-    // readings, the checks, the factors sent and GO started.
     void calculation() {
-        QFETCH(int, red);
-        QFETCH(int, spread);
-        QFETCH(int, maxDelta);
-        QFETCH(QByteArray, outcome);
-        QFETCH(int, cfRed);
-        QFETCH(QByteArray, record);
+        QFETCH(Calculation, c);
         rig_->connect(Link::Tcp);
-        const bool dark = red == 0;
-        sim().setReadingSource([=](std::uint64_t) {
-            return dark ? qvsim::Rgb{0, 0, 0}
-                        : qvsim::Rgb{std::uint16_t(red), 1000, std::uint16_t(1000 + spread)};
+        sim().setReadingSource([c](std::uint64_t) {
+            return c.red == 0
+                       ? qvsim::Rgb{0, 0, 0}
+                       : qvsim::Rgb{std::uint16_t(c.red), 1000, std::uint16_t(1000 + c.spread)};
         });
-        rt::SetCtrlVal(panel, P_EDITMAXDELTA, maxDelta);
-        setBoxes(1024, 1024, 1024);
-        sim().clearFrames();
-        qvtest::PopupRecorder popups;
-        stopAfter(100 + 2);
-        press(P_BUTTONCALCCF);
-        QCOMPARE(QByteArray(popups.popups[0].title.c_str()), QByteArray("CONFIRM CALCULATION!"));
-        const QByteArray title(popups.popups[1].title.c_str());
-        const QByteArray text(popups.popups[1].text.c_str());
-        if (outcome == "spread")
-            QCOMPARE(text, QByteArray(MaximumDelta));
-        else if (outcome == "range")
-            QCOMPARE(text, QByteArray(CFOutOfRange));
-        else
-            QCOMPARE(title, outcome);
-        QCOMPARE(boxValue(P_EDITCFR), cfRed);
-        if (dark) {
-            QCOMPARE(meanR, u16(1)); // raised to 1 before the division
-            QCOMPARE(u16(1000 * 1024 / meanR), u16(40960));
-        }
-        // Whatever the outcome, the boxes' factors went to the sensor and GO started.
-        const std::vector<qvsim::Frame> frames = sim().frames();
-        QCOMPARE(int(frames[100][3]), qvsim::command::SetCf);
-        QCOMPARE(sim().factors()[0], std::uint16_t(cfRed));
-        QCOMPARE(int(frames[101][3]), qvsim::command::GetData);
-        QCOMPARE(attr(P_BUTTONCALCCF, rt::ATTR_CMD_BUTTON_COLOR), 0xE0E0E0);
-        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, record.constData()));
-    }
-
-    void declinedCalculationStillSendsAndStartsGo() {
-        rig_->connect(Link::Tcp);
-        setBoxes(1010, 1020, 1030);
-        sim().clearFrames();
-        qvtest::PopupRecorder popups;
-        popups.answers = {0};
-        stopAfter(2);
-        press(P_BUTTONCALCCF);
-        QCOMPARE(popups.count(), std::size_t(2));
-        QCOMPARE(QByteArray(popups.popups[1].title.c_str()), QByteArray("INFO!"));
-        const std::vector<qvsim::Frame> frames = sim().frames();
-        QCOMPARE(int(frames[0][3]), qvsim::command::SetCf);
-        QCOMPARE(sim().factors(), (qvsim::Factors{1010, 1020, 1030}));
-        QCOMPARE(int(frames[1][3]), qvsim::command::GetData);
-        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, ",,,,,,,,,,,,declined"));
-    }
-
-    void readingThirtyTwoTimesOut() {
-        rig_->connect(Link::Tcp);
-        setBoxes(1010, 1020, 1030);
+        if (c.failAt)
+            sim().addFault(
+                qvsim::Fault::noReply().forCommand(cmd::GetData).onlyNth(unsigned(c.failAt)));
+        rt::SetCtrlVal(panel, P_EDITMAXDELTA, c.maxDelta);
         meanR = 4321;
-        sim().addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetData).onlyNth(33));
         sim().clearFrames();
         qvtest::PopupRecorder popups;
-        int colourAtFailure = 0;
-        popups.onPopup = [&](const qvtest::Popup &p) {
-            if (p.text == "CALIBRATION FAILED!")
-                colourAtFailure = attr(P_BUTTONCALCCF, rt::ATTR_CMD_BUTTON_COLOR);
-        };
-        stopAfter(33 + 2);
+        popups.answers = {c.answer};
+        const int readings = !c.answer ? 0 : c.failAt ? c.failAt : 100;
+        stopAfter(readings + 2);
         press(P_BUTTONCALCCF);
-        QCOMPARE(QByteArray(popups.popups[1].title.c_str()), QByteArray("ATTENTION!"));
-        QCOMPARE(QByteArray(popups.popups[1].text.c_str()), QByteArray("CALIBRATION FAILED!"));
-        QCOMPARE(colourAtFailure, 0xFF0000); // readings 30 to 34 are a red stretch
-        QCOMPARE(meanR, u16(4321));
-        QCOMPARE(boxValue(P_EDITCFR), 1010);
-        QCOMPARE(sim().factors(), (qvsim::Factors{1010, 1020, 1030}));
-        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, ",,,,,,,,,,,,timeout"));
+        QCOMPARE(titles(popups).size(), 2);
+        QCOMPARE(titles(popups)[0], QByteArray("CONFIRM CALCULATION!"));
+        QVERIFY2(titles(popups)[1] == c.box || popups.last().text.c_str() == c.box,
+                 popups.last().text.c_str());
+        QCOMPARE(qvtest::boxValue(P_EDITCFR), c.cfRed);
+        if (readings < 100) // the means of a calculation that did not end are not taken
+            QCOMPARE(meanR, u16(4321));
+        // Whatever the outcome, the boxes' factors went to the sensor and GO started.
+        QCOMPARE(codes(sim()).mid(0, readings + 2), QList<int>(readings, cmd::GetData)
+                                                        << cmd::SetCf << cmd::GetData);
+        QCOMPARE(rig_->framesOf(cmd::SetCf), 1);
+        QCOMPARE(sim().factors()[0], std::uint16_t(c.cfRed));
+        if (!c.failAt) // a failure in a red stretch of the readings leaves the button red
+            QCOMPARE(colour(P_BUTTONCALCCF), kIdleColour);
+        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, c.record));
     }
 
-    // The picture of the main panel in the README: GO running on a sensor with its factory
-    // POWER, stopped after a few readings.
-    void pictureOfLiveReadings() {
-        ShowLogo(5);
-        rig_->connect(Link::Tcp);
-        sim().setNoise(3);
-        sim().setFactors({1010, 998, 1047});
-        press(P_BUTTONGETCF);
-        stopAfter(20);
-        press(P_BUTTONGO);
-        sim().setNoise(0);
-        const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
-        QDir().mkpath(dir);
-        QVERIFY(qvtest::grabPanel(panel, dir + "/main-panel-live.png"));
-        QVERIFY(dataRawR > 900 && dataRawR < 1100);
+    // The whole program, start to exit, in this process: the close box ends a running GO loop
+    // after its turn, closes the link and exits with 0. Last here: it leaves its own panels.
+    void closeBoxEndsTheProgram_data() {
+        QTest::addColumn<Link>("link");
+        QTest::newRow("tcp") << Link::Tcp;
+        QTest::newRow("serial") << Link::Serial;
     }
-
-    // While GO runs the group is dimmed: GET CF cannot start; CONNECT stops the loop and opens
-    // the connection panel.
-    void connectDuringGoStopsTheLoop() {
-        rig_->connect(Link::Tcp);
+    void closeBoxEndsTheProgram() {
+        QFETCH(Link, link);
+        qvtest::pointConnectionPanelAt(rig_->file(kResourceFile), link == Link::Tcp,
+                                       sim().tcpPort());
+        qputenv("QUORVAT_COM1", QByteArray::fromStdString(sim().ptyPath()));
+        if (tcpcon) // the link the tests before left open: the program starts without one
+            rt::DisconnectFromTCPServer(g_hconversation);
+        qvtest::PopupRecorder popups;
         sim().clearFrames();
-        const int base = 0;
-        qvtest::whenever([&] { return rig_->framesOf(qvsim::command::GetData) >= base + 3; },
-                         [] {
-                             qvtest::click(panel, P_BUTTONGETCF);
-                             qvtest::click(panel, P_BUTTONCONNECT);
-                         });
-        press(P_BUTTONGO);
-        QCOMPARE(rig_->framesOf(qvsim::command::GetCf), 0);
-        QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
-        rt::HidePanel(interfacepanel);
+        const std::uint64_t readingsBefore = sim().readingsTaken();
+        // The operator clicks GO once the check has ended and GO is live again.
+        QByteArray checked;
+        qvtest::whenever(
+            [] {
+                return qvtest::live(panel, P_BUTTONGO) &&
+                       (qvtest::statusLine() == kVersion || qvtest::statusLine() == "TIMEOUT");
+            },
+            [&checked] {
+                checked = qvtest::statusLine();
+                if (checked == "TIMEOUT") // the check failed: no GO, and no reason to wait
+                    rt::testing::PanelWidget(panel)->close();
+                else
+                    qvtest::click(panel, P_BUTTONGO);
+            });
+        qvtest::whenever([&] { return sim().readingsTaken() >= readingsBefore + 5; },
+                         [] { rt::testing::PanelWidget(panel)->close(); });
+        static char name[] = "quorvat";
+        char *argv[] = {name, nullptr};
+        QCOMPARE(WinMain(1, argv), 0);
+        QCOMPARE(checked, QByteArray(kVersion));
+        QCOMPARE(comprotocol, u16(link == Link::Tcp ? 1 : 0));
+        QCOMPARE(popups.count(), std::size_t(0));
+        // The loop stopped after the turn in progress: no request was left unanswered.
+        const std::uint64_t requests = rig_->framesOf(cmd::GetData);
+        QCOMPARE(sim().readingsTaken() - readingsBefore, requests);
+        QVERIFY(requests >= 5);
+        // The link is closed: the simulator sees its client go.
+        QVERIFY(qvtest::waitFor([&] {
+            return link == Link::Tcp ? sim().tcpConnectionCount() == 0 : sim().ptyClients() == 0;
+        }));
     }
 };
 

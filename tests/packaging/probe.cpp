@@ -1,9 +1,8 @@
-// Preloaded into the installed program by the packaging test: it looks at the windows as an
-// operator would and acts through them, without any help from the program. Once the window
-// titled QUORVAT_PROBE_WINDOW shows the text QUORVAT_PROBE_STATUS, it says so; when
-// QUORVAT_PROBE_COMMIT is set it then opens the connection panel with CONNECT and commits that
-// address in the field that holds QUORVAT_PROBE_FIELD; last, when a line arrives on standard
-// input, it closes the main window. Each step is one line on standard output.
+// Preloaded into the installed program by the packaging test, it acts as an operator would,
+// through the windows alone: once the main window shows the simulator's version text it says
+// so and clicks CONNECT; it then commits the address QUORVAT_PROBE_COMMIT in the connection
+// panel's field that holds 127.0.0.1; when a line arrives on standard input it closes the main
+// window. Each step is one line on standard output.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +10,6 @@
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 
 #include <cstdio>
 
@@ -19,83 +17,44 @@
 
 namespace {
 
-QString setting(const char *name) {
-    return qEnvironmentVariable(name);
-}
-
 void say(const QString &line) {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
 }
 
-QWidget *shownWindow(const QString &title) {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == title)
-            return w;
+// The shown widget of kind W with this text, in the shown window with this title.
+template <typename W> W *shown(const QString &title, const QString &text) {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->windowTitle() == title)
+            for (W *w : window->findChildren<W *>())
+                if (w->isVisible() && w->text() == text)
+                    return w;
     return nullptr;
 }
 
-bool showsText(QWidget *window, const QString &text) {
-    for (QLabel *l : window->findChildren<QLabel *>())
-        if (l->isVisible() && l->text() == text)
-            return true;
-    for (QLineEdit *e : window->findChildren<QLineEdit *>())
-        if (e->isVisible() && e->text() == text)
-            return true;
-    return false;
-}
-
-template <typename W> W *shownChild(QWidget *window, const QString &text) {
-    for (W *w : window->findChildren<W *>())
-        if (w->isVisible() && w->text() == text)
-            return w;
-    return nullptr;
-}
-
-enum class Step { Status, OpenPanel, Commit, Close, Done };
+int done = 0; // steps done
 bool closeAsked = false;
 
 void step() {
-    static Step next = Step::Status;
-    QWidget *main = shownWindow(setting("QUORVAT_PROBE_WINDOW"));
-    switch (next) {
-    case Step::Status:
-        if (main && showsText(main, setting("QUORVAT_PROBE_STATUS"))) {
-            say(QStringLiteral("window ") + main->windowTitle());
-            say(QStringLiteral("status ") + setting("QUORVAT_PROBE_STATUS"));
-            next = setting("QUORVAT_PROBE_COMMIT").isEmpty() ? Step::Close : Step::OpenPanel;
-        }
-        return;
-    case Step::OpenPanel:
-        if (QPushButton *connect = main ? shownChild<QPushButton>(main, "CONNECT") : nullptr) {
-            QTest::mouseClick(connect, Qt::LeftButton);
-            next = Step::Commit;
-        }
-        return;
-    case Step::Commit: {
-        QWidget *panel = shownWindow(setting("QUORVAT_PROBE_WINDOW") + " - CONNECTION");
-        QLineEdit *field =
-            panel ? shownChild<QLineEdit>(panel, setting("QUORVAT_PROBE_FIELD")) : nullptr;
-        if (!field)
-            return;
-        const QString address = setting("QUORVAT_PROBE_COMMIT");
+    const QString main = "QUORVAT V6.0", status = "QUORVAT SENSOR SIMULATOR V1.0";
+    QPushButton *connect = shown<QPushButton>(main, "CONNECT");
+    QLineEdit *field = shown<QLineEdit>(main + " - CONNECTION", "127.0.0.1");
+    if (done == 0 && connect && (shown<QLabel>(main, status) || shown<QLineEdit>(main, status))) {
+        say("status " + status);
+        QTest::mouseClick(connect, Qt::LeftButton);
+        ++done;
+    } else if (done == 1 && field) {
+        const QString address = qEnvironmentVariable("QUORVAT_PROBE_COMMIT");
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(field, Qt::Key_Delete);
         QTest::keyClicks(field, address);
         QTest::keyClick(field, Qt::Key_Return);
-        say(QStringLiteral("committed ") + address);
-        next = Step::Close;
-        return;
-    }
-    case Step::Close:
-        if (main && closeAsked) {
-            say(QStringLiteral("closing"));
-            next = Step::Done;
-            main->close();
-        }
-        return;
-    case Step::Done:
-        return;
+        say("committed " + address);
+        ++done;
+    } else if (done == 2 && connect && closeAsked) {
+        say("closing");
+        ++done;
+        connect->window()->close();
     }
 }
 

@@ -51,130 +51,78 @@ const char *kindOf(int flags) {
     return (flags & O_TMPFILE) == O_TMPFILE ? "tmpfile" : "open";
 }
 
-template <typename F> F next(const char *name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+bool succeeded(int result) {
+    return result >= 0; // a descriptor, or 0
 }
+bool succeeded(FILE *f) {
+    return f != nullptr;
+}
+
+// Calls the C library's own function of the wrapper passed first (its type) with `args`; when it
+// succeeds and `writing` holds, records `path` (relative to `dirfd`) as `what`.
+template <typename F, typename... A>
+auto call(F, const char *name, bool writing, const char *what, int dirfd, const char *path,
+          A... args) {
+    const auto r = reinterpret_cast<F>(dlsym(RTLD_NEXT, name))(args...);
+    if (writing && succeeded(r))
+        record(what, dirfd, path);
+    return r;
+}
+// A wrapper of the C library's `name` with these parameters that records `path`.
+#define QV_WRAP(R, name, params, writing, what, dirfd, path, ...)                                  \
+    R name params {                                                                                \
+        return call(&name, #name, writing, what, dirfd, path, __VA_ARGS__);                        \
+    }
+
+// The mode that open and openat take only with these flags.
+#define QV_MODE(flags)                                                                             \
+    mode_t mode = 0;                                                                               \
+    if (flags & (O_CREAT | O_TMPFILE)) {                                                           \
+        va_list ap;                                                                                \
+        va_start(ap, flags);                                                                       \
+        mode = static_cast<mode_t>(va_arg(ap, int));                                               \
+        va_end(ap);                                                                                \
+    }
 
 } // namespace
 
 extern "C" {
 
-#define QV_OPEN(name)                                                                              \
-    int name(const char *path, int flags, ...) {                                                   \
-        mode_t mode = 0;                                                                           \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                                       \
-            va_list ap;                                                                            \
-            va_start(ap, flags);                                                                   \
-            mode = static_cast<mode_t>(va_arg(ap, int));                                           \
-            va_end(ap);                                                                            \
-        }                                                                                          \
-        const int fd = next<int (*)(const char *, int, ...)>(#name)(path, flags, mode);            \
-        if (fd >= 0 && writes(flags))                                                              \
-            record(kindOf(flags), AT_FDCWD, path);                                                 \
-        return fd;                                                                                 \
-    }
-QV_OPEN(open)
-QV_OPEN(open64)
-
-#define QV_OPENAT(name)                                                                            \
-    int name(int dirfd, const char *path, int flags, ...) {                                        \
-        mode_t mode = 0;                                                                           \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                                       \
-            va_list ap;                                                                            \
-            va_start(ap, flags);                                                                   \
-            mode = static_cast<mode_t>(va_arg(ap, int));                                           \
-            va_end(ap);                                                                            \
-        }                                                                                          \
-        const int fd =                                                                             \
-            next<int (*)(int, const char *, int, ...)>(#name)(dirfd, path, flags, mode);           \
-        if (fd >= 0 && writes(flags))                                                              \
-            record(kindOf(flags), dirfd, path);                                                    \
-        return fd;                                                                                 \
-    }
-QV_OPENAT(openat)
-QV_OPENAT(openat64)
+int open(const char *p, int f, ...) {
+    QV_MODE(f);
+    return call(&open, "open", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
+}
+int open64(const char *p, int f, ...) {
+    QV_MODE(f);
+    return call(&open64, "open64", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
+}
+int openat(int d, const char *p, int f, ...) {
+    QV_MODE(f);
+    return call(&openat, "openat", writes(f), kindOf(f), d, p, d, p, f, mode);
+}
+int openat64(int d, const char *p, int f, ...) {
+    QV_MODE(f);
+    return call(&openat64, "openat64", writes(f), kindOf(f), d, p, d, p, f, mode);
+}
 
 // The fortified entry points the C library uses when the caller was built with
 // _FORTIFY_SOURCE, and the rest of the ways to create or replace a file.
-int __open_2(const char *path, int flags) {
-    const int fd = next<int (*)(const char *, int)>("__open_2")(path, flags);
-    if (fd >= 0 && writes(flags))
-        record("open", AT_FDCWD, path);
-    return fd;
-}
-int __open64_2(const char *path, int flags) {
-    const int fd = next<int (*)(const char *, int)>("__open64_2")(path, flags);
-    if (fd >= 0 && writes(flags))
-        record("open", AT_FDCWD, path);
-    return fd;
-}
-int __openat_2(int dirfd, const char *path, int flags) {
-    const int fd = next<int (*)(int, const char *, int)>("__openat_2")(dirfd, path, flags);
-    if (fd >= 0 && writes(flags))
-        record("open", dirfd, path);
-    return fd;
-}
-int __openat64_2(int dirfd, const char *path, int flags) {
-    const int fd = next<int (*)(int, const char *, int)>("__openat64_2")(dirfd, path, flags);
-    if (fd >= 0 && writes(flags))
-        record("open", dirfd, path);
-    return fd;
-}
-int creat(const char *path, mode_t mode) {
-    const int fd = next<int (*)(const char *, mode_t)>("creat")(path, mode);
-    if (fd >= 0)
-        record("open", AT_FDCWD, path);
-    return fd;
-}
-int creat64(const char *path, mode_t mode) {
-    const int fd = next<int (*)(const char *, mode_t)>("creat64")(path, mode);
-    if (fd >= 0)
-        record("open", AT_FDCWD, path);
-    return fd;
-}
-FILE *fopen(const char *path, const char *mode) {
-    FILE *f = next<FILE *(*)(const char *, const char *)>("fopen")(path, mode);
-    if (f && mode && strpbrk(mode, "wa+"))
-        record("open", AT_FDCWD, path);
-    return f;
-}
-FILE *fopen64(const char *path, const char *mode) {
-    FILE *f = next<FILE *(*)(const char *, const char *)>("fopen64")(path, mode);
-    if (f && mode && strpbrk(mode, "wa+"))
-        record("open", AT_FDCWD, path);
-    return f;
-}
-int rename(const char *from, const char *to) {
-    const int r = next<int (*)(const char *, const char *)>("rename")(from, to);
-    if (r == 0)
-        record("rename", AT_FDCWD, to);
-    return r;
-}
-int renameat(int fromfd, const char *from, int tofd, const char *to) {
-    const int r =
-        next<int (*)(int, const char *, int, const char *)>("renameat")(fromfd, from, tofd, to);
-    if (r == 0)
-        record("rename", tofd, to);
-    return r;
-}
-int renameat2(int fromfd, const char *from, int tofd, const char *to, unsigned flags) {
-    const int r = next<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(
-        fromfd, from, tofd, to, flags);
-    if (r == 0)
-        record("rename", tofd, to);
-    return r;
-}
-int linkat(int fromfd, const char *from, int tofd, const char *to, int flags) {
-    const int r = next<int (*)(int, const char *, int, const char *, int)>("linkat")(
-        fromfd, from, tofd, to, flags);
-    if (r == 0)
-        record("link", tofd, to);
-    return r;
-}
-int mkdir(const char *path, mode_t mode) {
-    const int r = next<int (*)(const char *, mode_t)>("mkdir")(path, mode);
-    if (r == 0)
-        record("mkdir", AT_FDCWD, path);
-    return r;
-}
+QV_WRAP(int, __open_2, (const char *p, int f), writes(f), "open", AT_FDCWD, p, p, f)
+QV_WRAP(int, __open64_2, (const char *p, int f), writes(f), "open", AT_FDCWD, p, p, f)
+QV_WRAP(int, __openat_2, (int d, const char *p, int f), writes(f), "open", d, p, d, p, f)
+QV_WRAP(int, __openat64_2, (int d, const char *p, int f), writes(f), "open", d, p, d, p, f)
+QV_WRAP(int, creat, (const char *p, mode_t m), true, "open", AT_FDCWD, p, p, m)
+QV_WRAP(int, creat64, (const char *p, mode_t m), true, "open", AT_FDCWD, p, p, m)
+QV_WRAP(FILE *, fopen, (const char *p, const char *m), (m && strpbrk(m, "wa+")), "open", AT_FDCWD,
+        p, p, m)
+QV_WRAP(FILE *, fopen64, (const char *p, const char *m), (m && strpbrk(m, "wa+")), "open", AT_FDCWD,
+        p, p, m)
+QV_WRAP(int, rename, (const char *from, const char *to), true, "rename", AT_FDCWD, to, from, to)
+QV_WRAP(int, renameat, (int fd, const char *from, int to_fd, const char *to), true, "rename", to_fd,
+        to, fd, from, to_fd, to)
+QV_WRAP(int, renameat2, (int fd, const char *from, int to_fd, const char *to, unsigned flags), true,
+        "rename", to_fd, to, fd, from, to_fd, to, flags)
+QV_WRAP(int, linkat, (int fd, const char *from, int to_fd, const char *to, int flags), true, "link",
+        to_fd, to, fd, from, to_fd, to, flags)
+QV_WRAP(int, mkdir, (const char *p, mode_t m), true, "mkdir", AT_FDCWD, p, p, m)
 }

@@ -3,6 +3,7 @@
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/userint.h"
+#include "platform/utility.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 
@@ -66,6 +67,67 @@ int SensorRig::framesOf(int code) const {
     for (const qvsim::Frame &f : sim_->frames())
         n += f[3] == code;
     return n;
+}
+
+FlowRig::FlowRig(qvsim::Options options) : SensorRig(std::move(options)) {
+    loadPanels();
+    setStartupSizes();
+    target = 1;
+    rt::CopyText(ipComboBoxFileName, file(kHistoryFileName).toLocal8Bit().constData());
+}
+
+void FlowRig::reset(const char *version, std::function<qvsim::Rgb(std::uint64_t)> source) {
+    sim().clearFaults();
+    sim().resetToFactory();
+    if (version)
+        sim().setVersion(version);
+    sim().setReadingSource(std::move(source));
+}
+
+void enter(const Entries &e) {
+    rt::SetCtrlVal(panel, P_EDITPOWER, e.power);
+    rt::SetCtrlVal(panel, P_EDITSETVALUE, e.setValue);
+    rt::SetCtrlVal(panel, P_EDITMAXDELTA, e.maxDelta);
+    enterFactors(e.red, e.green, e.blue);
+}
+
+void enterFactors(unsigned red, unsigned green, unsigned blue) {
+    rt::SetCtrlVal(panel, P_EDITCFR, red);
+    rt::SetCtrlVal(panel, P_EDITCFG, green);
+    rt::SetCtrlVal(panel, P_EDITCFB, blue);
+}
+
+QByteArray statusLine() {
+    return ctrlText(panel, P_DISPSTATUS);
+}
+
+unsigned short boxValue(int control) {
+    unsigned short v = 0;
+    rt::GetCtrlVal(panel, control, &v);
+    return v;
+}
+
+bool commandsLive() {
+    for (int c : {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF, P_BUTTONGO, P_BUTTONCALCCF,
+                  P_BUTTONFINISHCALIB})
+        if (!live(panel, c))
+            return false;
+    return busy == 0 && live(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT) &&
+           live(interfacepanel, INTERFACEP_BUTTONDISCARD);
+}
+
+bool rowSelected(const char *variable, const QByteArray &tag) {
+    bool anyChosen = false, chosen = false;
+    for (const QByteArray &item : qgetenv(variable).split(',')) {
+        const bool out = item.startsWith('-');
+        const QByteArray rows = out ? item.mid(1) : item;
+        const bool match = !rows.isEmpty() && (tag == rows || tag.startsWith(rows + '/'));
+        if (out && match)
+            return false;
+        anyChosen |= !out && !rows.isEmpty();
+        chosen |= !out && match;
+    }
+    return chosen || !anyChosen;
 }
 
 void whenever(std::function<bool()> when, std::function<void()> action) {

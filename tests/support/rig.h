@@ -2,7 +2,9 @@
 #pragma once
 
 #include "sim/simulator.h"
+#include "tests/support/support.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -46,6 +48,39 @@ class SensorRig {
     std::shared_ptr<std::atomic<int>> ptyUps_ = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<qvsim::Simulator> sim_;
 };
+
+// What the whole-flow tests (the two matrices, the operator test) share: the real panels with
+// start-up's sizes, a program folder of their own, which holds the address history and so the
+// calibration record, and the sensor.
+class FlowRig : public SensorRig {
+  public:
+    explicit FlowRig(qvsim::Options options = quietSensor());
+    QString file(const QString &name) const { return project_.file(name); }
+    // The sensor afresh: no faults, its factory images and factors, this version text (the
+    // simulator's own when null), and readings from `source` (its formula when empty).
+    void reset(const char *version = nullptr,
+               std::function<qvsim::Rgb(std::uint64_t)> source = nullptr);
+
+  private:
+    ScratchProject project_;
+};
+
+// What the operator has typed into the main panel's boxes.
+struct Entries {
+    unsigned power, setValue, maxDelta, red, green, blue;
+};
+void enter(const Entries &e);
+void enterFactors(unsigned red, unsigned green, unsigned blue);
+
+// The main panel as the operator reads it.
+QByteArray statusLine();
+unsigned short boxValue(int control);
+// Whether the six command buttons and TRY and DISCARD are live, with no action under way.
+bool commandsLive();
+
+// QUORVAT_..._ROWS for a matrix: a comma list of row tags or their beginnings up to a '/'
+// ("GetCF", "CheckComLine/tcp"); a leading '-' leaves such rows out. Unset: every row.
+bool rowSelected(const char *variable, const QByteArray &tag);
 
 // Runs `action` once, from the event loop, as soon as `when` holds: a click "during" whatever
 // the program is waiting for. Checks every few milliseconds until it has run.
