@@ -234,4 +234,11 @@ bool grabPanel(int panelHandle, const QString &file) {
     return w && w->grab().save(file);
 }
 
+void checkStatuses(std::initializer_list<std::pair<int, int>> rows) {
+    int row = 0;
+    for (const auto &[status, expected] : rows)
+        QVERIFY2(status == expected,
+                 qPrintable(QString("row %1: %2, not %3").arg(row++).arg(status).arg(expected)));
+}
+
 } // namespace qvtest

@@ -12,7 +12,9 @@
 
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -117,5 +119,9 @@ class FileSizeLimit {
 
 // Renders a panel to a PNG file (for looking at, and for the README).
 bool grabPanel(int panel, const QString &file);
+
+// Pairs of the status a run-time call gave and the one it must give, in a table of a call's
+// contract: fails at the first row that differs, naming it by its place.
+void checkStatuses(std::initializer_list<std::pair<int, int>> rows);
 
 } // namespace qvtest
