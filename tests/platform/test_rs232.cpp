@@ -1,6 +1,7 @@
 // The run-time's serial ports against real pseudo-terminals: the test holds the master side and
 // plays the instrument.
 #include "platform/rs232.h"
+#include "platform/serialports.h"
 #include "platform/utility.h"
 #include "tests/support/support.h"
 
@@ -90,7 +91,9 @@ class Rs232Test : public QObject {
         const auto open = [&](int port, long baud, int parity, int bits, int stop) {
             return OpenComConfig(port, pty.name.c_str(), baud, parity, bits, stop, 512, 512);
         };
-        for (int status : {open(0, 19200, 0, 8, 1), open(256, 19200, 0, 8, 1), GetInQLen(-1)})
+        ComPortInfo info;
+        for (int status : {open(0, 19200, 0, 8, 1), open(256, 19200, 0, 8, 1), GetInQLen(-1),
+                           GetComPortInfo(0, &info), GetComPortInfo(kMaxComPort + 1, &info)})
             QCOMPARE(status, kRS232InvalidPort);
         for (int status :
              {CloseCom(kPort), ComRd(kPort, buf, 4), ComWrt(kPort, "x", 1), GetInQLen(kPort),

@@ -1,6 +1,6 @@
 // Which device a port number means: the numbering fed with port lists as a system could report
-// them. (QUORVAT_COM<n> and the device line: tests/link/test_connectpanel.)
-#include "platform/rs232.h"
+// them. (QUORVAT_COM<n> and the device line: tests/link/test_connectpanel; numbers out of range:
+// test_rs232.)
 #include "platform/serialports.h"
 
 #include <QTest>
@@ -54,12 +54,6 @@ class SerialPortsTest : public QObject {
         for (const NumberedSerialPort &p : NumberSerialPorts(ports))
             numbered << QStringLiteral("%1:%2").arg(p.number).arg(p.port.name.c_str());
         QCOMPARE(numbered.join(' '), expected);
-    }
-
-    void numbersOutsideTheRange() {
-        ComPortInfo info;
-        for (int bad : {0, kMaxComPort + 1})
-            QCOMPARE(GetComPortInfo(bad, &info), kRS232InvalidPort);
     }
 };
 
