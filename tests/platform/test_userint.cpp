@@ -40,7 +40,9 @@ const char kPanels[] = R"({ "panels": [ { "resource": 5, "name": "T", "title": "
     { "id": 4, "name": "T", "kind": "text_indicator", "left": 200, "top": 10, "width": 150,
       "height": 22 },
     { "id": 5, "name": "C", "kind": "canvas", "left": 200, "top": 60, "width": 180,
-      "height": 120 } ] } ] })";
+      "height": 120 },
+    { "id": 6, "name": "N", "kind": "numeric", "left": 10, "top": 110, "width": 80,
+      "height": 22, "min": 0, "max": 1000, "value": 5 } ] } ] })";
 
 QByteArray text(int panel, int control) {
     char out[64] = "";
@@ -98,7 +100,6 @@ class UserIntTest : public QObject {
              {SetCtrlVal(p, 99, 1), kUIECtrlInvalid},
              {SetCtrlVal(p, 5, 1), kUIETypeMismatch},  // a number into a canvas
              {GetCtrlVal(p, 2, &u), kUIETypeMismatch}, // a number from a text
-             {SetCtrlVal(p, 3, 7), kUIEValueInvalid},  // a ring value it lacks
              {GetNumListItems(p, 2, &n), kUIENotList},
              {InsertListItem(p, 3, 9, "x", 9), kUIEIndexInvalid},
              {DeleteListItem(p, 3, 5, 1), kUIEIndexInvalid},
@@ -113,6 +114,27 @@ class UserIntTest : public QObject {
              {PostDeferredCallToThread(note, nullptr, plain), kUIEThreadInvalid}});
         SetSaveFileHandler({});
         QCOMPARE(QByteArray(path), QByteArray("")); // nothing of a path that did not fit
+    }
+
+    // Text keeps its bytes (the sensor's are Latin-1) and is cut to the caller's buffer; a
+    // number is held to its control's range; a refused ring value leaves the one before.
+    void valuesKeepTheirBytesAndFitTheBuffer() {
+        const char latin[] = "Sensor \xE9\xFC\x01 text";
+        char small[5], copy[8] = "ab";
+        unsigned short number = 0;
+        int ring = -1;
+        QCOMPARE(SetCtrlVal(panel_, 4, latin) + SetCtrlVal(panel_, 6, 70000), 0);
+        QCOMPARE(GetCtrlVal(panel_, 4, small) + GetCtrlVal(panel_, 6, &number), 0);
+        QCOMPARE(text(panel_, 4), QByteArray(latin));
+        QCOMPARE(QByteArray(small), QByteArray("Sens"));
+        QCOMPARE(number, 1000);
+        QCOMPARE(SetCtrlVal(panel_, 3, 7), kUIEValueInvalid);
+        QCOMPARE(GetCtrlVal(panel_, 3, &ring), 0);
+        QCOMPARE(ring, 1);
+        QVERIFY(AppendText(copy, "cde") && !AppendText(copy, "fghij"));
+        QCOMPARE(QByteArray(copy), QByteArray("abcdefg"));
+        QVERIFY(!CopyText(copy, "0123456789"));
+        QCOMPARE(QByteArray(copy), QByteArray("0123456"));
     }
 
     void keyCodesAndSwallowing() {
