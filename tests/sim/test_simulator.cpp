@@ -147,6 +147,44 @@ class TestSimulator : public QObject {
         QVERIFY(arrivals.back().first - sent >= delay + kByte * (36 * count + size + extra));
     }
 
+    // SETPARA and SETTEACH change RAM only (a row past 30 and the words behind a row are
+    // ignored), SETPARA_END commits it; a reading is base * POWER / 1000 raw and raw * factor /
+    // 1024 calibrated, both held to 16 bits. Unknown codes get no reply: it would lead the image.
+    void memoryAndReadings() {
+        sim->resetToFactory();
+        auto c = RawClient::tcp(sim->tcpPort());
+        const auto words = [&](int code, int n) {
+            const QByteArray b = c.transact(frame(code), n);
+            std::vector<std::uint16_t> w;
+            for (int i = 0; i + 1 < b.size(); i += 2)
+                w.push_back(std::uint16_t(std::uint8_t(b[i]) << 8 | std::uint8_t(b[i + 1])));
+            return w;
+        };
+        const auto factory = qvsim::factoryImage();
+        const std::vector<std::uint16_t> eeprom(factory.begin(), factory.end());
+        auto ram = eeprom;
+        ram[0] = 2000; // POWER
+        for (int i = 0; i < 6; ++i)
+            ram[196 + i] = std::uint16_t(11 + i);
+        QVERIFY(c.send(frame(cmd::SetPara, std::vector(ram.begin(), ram.begin() + 16)) +
+                       frame(cmd::SetTeach, {30, 11, 12, 13, 14, 15, 16, 99}) +
+                       frame(cmd::SetTeach, {31, 21, 22, 23, 24, 25, 26})));
+        QCOMPARE(words(cmd::GetParaRam, 404), ram);
+        QCOMPARE(words(cmd::GetParaEeprom, 404), eeprom);
+        sim->setBase({65535, 1000, 0});
+        sim->setFactors({1024, 2048, 1024});
+        const auto w = words(cmd::GetData, 32);
+        QCOMPARE(std::vector(w.begin(), w.begin() + 3),
+                 (std::vector<std::uint16_t>{65535, 4000, 0}));
+        QCOMPARE(std::vector(w.begin() + 7, w.begin() + 10),
+                 (std::vector<std::uint16_t>{65535, 2000, 0}));
+        for (int code : {0, 10, 255, 0x0105})
+            QVERIFY(c.send(frame(code, {1, 2, 3})));
+        QVERIFY(c.send(frame(cmd::SetParaEnd)));
+        QCOMPARE(words(cmd::GetParaEeprom, 404), ram);
+        sim->resetToFactory();
+    }
+
     // Random input never breaks the simulator: it finds the next frame again, even one that
     // comes in two writes, and a new connection starts clean.
     void survivesRandomInput() {
