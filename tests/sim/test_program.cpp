@@ -80,43 +80,41 @@ class TestProgram : public QObject {
         QVERIFY2(status == 2 || err.contains("in use"), err.constData());
     }
 
-    // The link is there while it runs, answers, and is gone after SIGTERM.
-    void ptyLinkAndSigterm() {
+    // TCP on a free port and a pty link, faults and the frame log from the command line; the
+    // link is gone after SIGTERM or Ctrl+C, and the log complete.
+    void linksFaultsLogAndSignals_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void linksFaultsLogAndSignals() {
+        QFETCH(int, signal);
         QTemporaryDir dir;
-        const auto link = dir.filePath("sensor");
+        const auto link = dir.filePath("sensor"), log = dir.filePath("frames.log");
         QProcess p;
-        p.start(QVSIM_PROGRAM, {"--no-tcp", "--pty", link, "--version-text", "TRAINING UNIT 7"});
+        p.start(QVSIM_PROGRAM,
+                {"--tcp", "127.0.0.1:0", "--pty", link, "--version-text", "UNIT 7", "--fault",
+                 "noreply:cmd=GETCF,nth=1", "--log", log, "--factors", "1,2,3"});
+        const auto port = waitForLine(p, "tcp: ").section(':', -1).toUShort();
         const auto line = waitForLine(p, "pty link: ");
-        QVERIFY2(!line.isEmpty(), p.readAllStandardError().constData());
+        QVERIFY2(port != 0 && !line.isEmpty(), p.readAllStandardError().constData());
         QCOMPARE(line.section(" -> ", 0, 0), link);
         QCOMPARE(QFileInfo(link).symLinkTarget(), line.section(" -> ", 1));
         QCOMPARE(RawClient::device(link.toStdString()).transact(frame(cmd::GetVersion), 48),
-                 QByteArray("TRAINING UNIT 7").leftJustified(48, '\0'));
-        QVERIFY(endsCleanly(p, SIGTERM));
-        QVERIFY(!QFileInfo(link).isSymLink());
-    }
-
-    // TCP on a free port, faults and the frame log from the command line; Ctrl+C ends it.
-    void tcpFaultsLogAndSigint() {
-        QTemporaryDir dir;
-        const auto log = dir.filePath("frames.log");
-        QProcess p;
-        p.start(QVSIM_PROGRAM, {"--tcp", "127.0.0.1:0", "--fault", "noreply:cmd=GETCF,nth=1",
-                                "--log", log, "--factors", "1,2,3"});
-        const auto port = waitForLine(p, "tcp: ").section(':', -1).toUShort();
-        QVERIFY2(port != 0, p.readAllStandardError().constData());
+                 QByteArray("UNIT 7").leftJustified(48, '\0'));
         auto c = RawClient::tcp(port);
         QVERIFY(c.send(frame(cmd::GetCf)));
         QVERIFY(c.read(6, 150).isEmpty());
         QCOMPARE(c.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("000100020003"));
         QCOMPARE(c.transact(frame(cmd::SetCf, {0x1234, 0xabcd, 1}) + frame(cmd::GetCf), 6),
                  QByteArray::fromHex("1234abcd0001"));
-        QVERIFY(endsCleanly(p, SIGINT));
+        QVERIFY(endsCleanly(p, signal));
+        QVERIFY(!QFileInfo(link).isSymLink());
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const auto lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 5); // four frames and the final newline
-        QCOMPARE(lines[2], "00 55 00 08 12 34 ab cd 00 01" + QByteArray(" 00").repeated(26));
+        QCOMPARE(lines.size(), 6); // five frames and the final newline
+        QCOMPARE(lines[3], "00 55 00 08 12 34 ab cd 00 01" + QByteArray(" 00").repeated(26));
     }
 };
 
