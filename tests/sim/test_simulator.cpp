@@ -249,6 +249,26 @@ class TestSimulator : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return paced->tcpConnectionCount() == 0; }));
     }
 
+    // A client that stops sending still gets its reply before the close. A stop closes the
+    // clients and frees the port; a start again keeps the sensor's state.
+    void clientsEndAndTheSimulatorRestarts() {
+        qvsim::Simulator own(quietOptions());
+        QVERIFY(own.start());
+        auto c = RawClient::tcp(own.tcpPort());
+        QVERIFY(c.send(frame(cmd::SetCf, {5, 6, 7}) + frame(cmd::GetCf)));
+        ::shutdown(c.fd(), SHUT_WR);
+        QCOMPARE(c.read(), QByteArray::fromHex("000500060007"));
+        QVERIFY(c.closed);
+        auto d = RawClient::tcp(own.tcpPort());
+        QVERIFY(d.fd() >= 0);
+        own.stop();
+        QVERIFY(d.read(1).isEmpty() && d.closed && own.tcpPort() == 0);
+        own.stop();
+        QVERIFY(own.start());
+        QCOMPARE(RawClient::tcp(own.tcpPort()).transact(frame(cmd::GetCf), 6),
+                 QByteArray::fromHex("000500060007"));
+    }
+
     // An existing serial device (a pty's slave; the test holds the master). Nothing stays open
     // after a failed start, and a file in the link's place is kept.
     void serialDeviceAndStartErrors() {
