@@ -19,14 +19,13 @@ namespace {
 const QByteArray kVersion = QByteArray("QUORVAT SENSOR SIMULATOR V1.0").leftJustified(48, '\0');
 const qvsim::Frame kGetVersion = qvsim::makeFrame(qvsim::command::GetVersion);
 
-// A socket on 127.0.0.1 and an ephemeral port, listening unless backlog < 0; it never accepts.
+// A socket listening on 127.0.0.1 and an ephemeral port; it never accepts.
 int bindLoopback(unsigned *port, int backlog) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    if (backlog >= 0)
-        ::listen(fd, backlog);
+    ::listen(fd, backlog);
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
     *port = ntohs(a.sin_port);
     return fd;
@@ -34,10 +33,9 @@ int bindLoopback(unsigned *port, int backlog) {
 
 // What a program's callback saw, and what it does.
 struct Recorder {
-    int ready = 0, disconnects = 0, lastError = -1, depth = 0, maxDepth = 0, callsInsideApi = 0;
+    int ready = 0, disconnects = 0, lastError = -1, callsInsideApi = 0;
     int readPerCall = 256; // 0: leave the bytes unread
     QByteArray got;
-    std::function<void(unsigned handle)> inside;
 };
 bool g_insideApi = false; // the test is inside ClientTCPRead or ClientTCPWrite
 
@@ -46,15 +44,11 @@ int onEvent(unsigned handle, int xType, int errCode, void *callbackData) {
     (xType == TCP_DATAREADY ? r.ready : r.disconnects) += 1;
     r.lastError = errCode;
     r.callsInsideApi += g_insideApi;
-    r.maxDepth = std::max(r.maxDepth, ++r.depth);
     char buf[256];
     const int n = xType == TCP_DATAREADY && r.readPerCall > 0
                       ? ClientTCPRead(handle, buf, r.readPerCall, 0)
                       : 0;
     r.got.append(buf, std::max(n, 0));
-    if (r.inside)
-        r.inside(handle);
-    --r.depth;
     return 0;
 }
 
@@ -96,10 +90,10 @@ class TcpTest : public QObject {
         rig_ = std::make_unique<qvtest::SensorRig>(qvtest::quietSensor(nullptr, false));
     }
 
+    // (Port 0, an empty host and a refused connection as the operator meets them: test_link.)
     void statusCodes() {
-        unsigned h = 0, refusing = 0, full = 0, quiet = 0;
-        const int fds[] = {bindLoopback(&refusing, -1), bindLoopback(&full, 0),
-                           bindLoopback(&quiet, 1)};
+        unsigned h = 0, full = 0, quiet = 0;
+        const int fds[] = {bindLoopback(&full, 0), bindLoopback(&quiet, 1)};
         // A server whose backlog is full drops further handshakes: the attempt times out.
         for (int i = 0; i < 3; ++i) {
             sockaddr_in a{
@@ -123,11 +117,8 @@ class TcpTest : public QObject {
                       kUnable = kTCP_UnableToEstablishConnection, kTimeOut = kTCP_TimeOutError;
         qvtest::checkStatuses(
             {{ConnectToTCPServer(nullptr, 80, "h", nullptr, nullptr, 1), kInvalid},
-             {connect(0, "127.0.0.1"), kInvalid},
              {connect(65536, "127.0.0.1"), kInvalid},
              {connect(80, nullptr), kInvalid},
-             {connect(80, ""), kInvalid},
-             {connect(refusing, "127.0.0.1", 2000), kUnable},
              {connect(80, "no-such.invalid", 2000), kUnable},
              {DisconnectFromTCPServer(12345), kUnknown},
              {ClientTCPRead(12345, buf, 4, 10), kUnknown},
@@ -151,8 +142,9 @@ class TcpTest : public QObject {
             ::close(fd);
     }
 
-    // Callbacks come from event processing only: not while ClientTCPRead waits, again while
-    // bytes remain, and never nested in a callback that pumps events itself.
+    // Callbacks come from event processing only: not while ClientTCPRead waits, and again while
+    // bytes remain. (One that disconnects or pumps inside, and none after a disconnect: the
+    // link's own callback under the fault matrix, and test_link's stray bytes.)
     void callbacksComeFromEventProcessingOnly() {
         Recorder r;
         r.readPerCall = 1;
@@ -165,17 +157,7 @@ class TcpTest : public QObject {
         pumpUntil(nullptr, 0.1);
         QCOMPARE(c + r.got, kVersion);
         QCOMPARE(r.ready, 47);
-        r.inside = [&](unsigned handle) {
-            if (r.ready == 48) { // the reply to this request comes while the callback pumps
-                QCOMPARE(ask(handle), 36);
-                pumpUntil(nullptr, 0.2);
-            }
-        };
-        QCOMPARE(ask(h), 36);
-        QVERIFY(pumpUntil([&] { return r.got.size() == 47 + 96; }));
-        QCOMPARE(r.got.mid(47), kVersion + kVersion);
-        QCOMPARE((std::vector<int>{r.callsInsideApi, r.maxDepth, r.disconnects}),
-                 (std::vector<int>{0, 1, 0}));
+        QCOMPARE(std::make_pair(r.callsInsideApi, r.disconnects), std::make_pair(0, 0));
         QCOMPARE(DisconnectFromTCPServer(h), 0);
     }
 
@@ -197,30 +179,6 @@ class TcpTest : public QObject {
             QCOMPARE(ClientTCPRead(h, buf, 8, 30000), kTCP_ConnectionClosed);
             QCOMPARE(ClientTCPWrite(h, "x", 1, 30000), kTCP_ConnectionClosed);
             QCOMPARE(DisconnectFromTCPServer(h), 0);
-        }
-    }
-
-    // No callback after the program disconnects: with bytes waiting, and from inside the
-    // callback while more bytes are reported, with or without the close pending (its socket
-    // must outlive that report).
-    void noCallbackAfterTheProgramDisconnects() {
-        Recorder r;
-        const unsigned h = connect(&r);
-        char c;
-        QVERIFY(ask(h) == 36 && ClientTCPRead(h, &c, 1, 2000) == 1); // bytes are waiting now
-        QCOMPARE(DisconnectFromTCPServer(h), 0);
-        pumpUntil(nullptr, 0.2);
-        QCOMPARE(r.ready + r.disconnects, 0);
-        for (const char *fault : {"disconnect:bytes=9", static_cast<const char *>(nullptr)}) {
-            Recorder quitting;
-            quitting.readPerCall = 1;
-            quitting.inside = [](unsigned handle) { DisconnectFromTCPServer(handle); };
-            const unsigned h2 = connect(&quitting, fault);
-            QCOMPARE(ask(h2), 36);
-            QVERIFY(pumpUntil([&] { return quitting.ready > 0; }));
-            pumpUntil(nullptr, 0.2);
-            QCOMPARE(quitting.ready + quitting.disconnects, 1);
-            QCOMPARE(DisconnectFromTCPServer(h2), kTCP_NoConnectionEstablished);
         }
     }
 };
