@@ -148,6 +148,8 @@ class Rs232Test : public QObject {
         QVERIFY(Timer() - t0 >= 0.5);
     }
 
+    // (Flushing, which each open does: the fault matrix over the pty, whose surplus bytes would
+    // otherwise reach the next case.)
     void theInputQueueAndReads() {
         Pty pty;
         QCOMPARE(openOn(pty, kPort, 64), 0);
@@ -179,19 +181,6 @@ class Rs232Test : public QObject {
         QCOMPARE(ComRd(kPort, buf, 10), 10);
         late.join();
         QCOMPARE(QByteArray(buf, 10), QByteArray("012345ABCD"));
-
-        // Flushing empties both our queue and the driver's.
-        QVERIFY(pty.send(pattern(50)));
-        QVERIFY(queueReaches(50));
-        QVERIFY(pty.send(pattern(20)));
-        for (const double end = Timer() + 5; pty.inDriver() != 20 && Timer() < end;) {
-        } // no event processing meanwhile: the port would take them into its queue
-        QCOMPARE(pty.inDriver(), 20);
-        QCOMPARE(FlushInQ(kPort) + SetComTime(kPort, 0.0), 0); // 0: do not wait
-        QCOMPARE(ComRd(kPort, buf, 8), 0);
-        QVERIFY(pty.send("new"));
-        QVERIFY(queueReaches(3));
-        QCOMPARE(ComRd(kPort, buf, 8), 3);
     }
 
     // The bytes the port took before the hang-up are handed out, then every call reports the
