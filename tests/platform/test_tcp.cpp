@@ -58,14 +58,6 @@ double timedOut(const std::function<int()> &call) {
     return call() == kTCP_TimeOutError ? Timer() - t0 : -1;
 }
 
-// Pumps as the program's wait loops do; `done` null pumps for the whole time.
-bool pumpUntil(const std::function<bool()> &done, double seconds = 5.0) {
-    for (const double end = Timer() + seconds; !done || !done(); ProcessSystemEvents())
-        if (Timer() > end)
-            return false;
-    return true;
-}
-
 } // namespace
 
 class TcpTest : public QObject {
@@ -153,8 +145,8 @@ class TcpTest : public QObject {
         char c = 0;
         QVERIFY(ask(h) == 36 && ClientTCPRead(h, &c, 1, 2000) == 1);
         g_insideApi = false;
-        QVERIFY(pumpUntil([&] { return r.got.size() == 47; }));
-        pumpUntil(nullptr, 0.1);
+        QVERIFY(qvtest::waitFor([&] { return r.got.size() == 47; }));
+        qvtest::pump(100);
         QCOMPARE(c + r.got, kVersion);
         QCOMPARE(r.ready, 47);
         QCOMPARE(std::make_pair(r.callsInsideApi, r.disconnects), std::make_pair(0, 0));
@@ -170,8 +162,8 @@ class TcpTest : public QObject {
             r.readPerCall = perCall;
             const unsigned h = connect(&r, "disconnect:bytes=10");
             QCOMPARE(ask(h), 36);
-            QVERIFY(pumpUntil([&] { return r.disconnects == 1; }));
-            pumpUntil(nullptr, 0.1);
+            QVERIFY(qvtest::waitFor([&] { return r.disconnects == 1; }));
+            qvtest::pump(100);
             QCOMPARE(std::make_pair(r.disconnects, r.lastError), std::make_pair(1, 0));
             char buf[16];
             QCOMPARE(perCall ? r.ready : ClientTCPRead(h, buf, 16, 2000), perCall ? 3 : 10);
