@@ -22,12 +22,6 @@ QString waitForLine(QProcess &p, const QString &prefix) {
     return {};
 }
 
-// Ends the process with a signal; true if it then exited normally with status 0.
-bool endsCleanly(QProcess &p, int sig) {
-    ::kill(static_cast<pid_t>(p.processId()), sig);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 } // namespace
 
 class TestProgram : public QObject {
@@ -86,8 +80,9 @@ class TestProgram : public QObject {
         QCOMPARE(precious.readAll(), QByteArray("keep me"));
     }
 
-    // TCP on a free port and a pty link, faults and the frame log from the command line; the
-    // link is gone after SIGTERM or Ctrl+C, and the log complete.
+    // TCP on a free port, a pty link and an existing serial device (a pty's slave; the test
+    // holds the master), faults and the frame log from the command line; the link is gone after
+    // SIGTERM or Ctrl+C, and the log complete.
     void linksFaultsLogAndSignals_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -97,10 +92,13 @@ class TestProgram : public QObject {
         QFETCH(int, signal);
         QTemporaryDir dir;
         const auto link = dir.filePath("sensor"), log = dir.filePath("frames.log");
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        RawClient serial(master);
         QProcess p;
-        p.start(QVSIM_PROGRAM,
-                {"--tcp", "127.0.0.1:0", "--pty", link, "--version-text", "UNIT 7", "--fault",
-                 "noreply:cmd=GETCF,nth=1", "--log", log, "--factors", "1,2,3"});
+        p.start(QVSIM_PROGRAM, {"--tcp", "127.0.0.1:0", "--pty", link, "--serial",
+                                ::ptsname(master), "--version-text", "UNIT 7", "--fault",
+                                "noreply:cmd=GETCF,nth=1", "--log", log, "--factors", "1,2,3"});
         const auto port = waitForLine(p, "tcp: ").section(':', -1).toUShort();
         const auto line = waitForLine(p, "pty link: ");
         QVERIFY2(port != 0 && !line.isEmpty(), p.readAllStandardError().constData());
@@ -114,12 +112,15 @@ class TestProgram : public QObject {
         QCOMPARE(c.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("000100020003"));
         QCOMPARE(c.transact(frame(cmd::SetCf, {0x1234, 0xabcd, 1}) + frame(cmd::GetCf), 6),
                  QByteArray::fromHex("1234abcd0001"));
-        QVERIFY(endsCleanly(p, signal));
+        QCOMPARE(serial.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("1234abcd0001"));
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const auto lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 6); // five frames and the final newline
+        QCOMPARE(lines.size(), 7); // six frames and the final newline
         QCOMPARE(lines[3], "00 55 00 08 12 34 ab cd 00 01" + QByteArray(" 00").repeated(26));
     }
 };

@@ -1,8 +1,8 @@
 // The simulator as a library: the fault syntax and what the fault matrix does not drive (fault
 // targets, unasked data, floods), the pacing of a 19200-baud line, the pty a client reopens, TCP
-// clients side by side and their limit, and a serial device. (The commands' effects on the
-// sensor are checked against the program by tests/integration/test_operator, the raw line and a
-// vanishing one by the fault matrix over the pty, why a start fails by test_program.)
+// clients side by side and their limit. (The commands' effects on the sensor are checked against
+// the program by tests/integration/test_operator, the raw line and a vanishing one by the fault
+// matrix over the pty, a serial device and why a start fails by test_program.)
 #include "simclient.h"
 
 #include <random>
@@ -74,11 +74,10 @@ class TestSimulator : public QObject {
 
     // What each GETCF gets under a fault: '+' its reply, '-' nothing, 'u' its reply and five
     // unasked bytes, 'f' a flood on top. Requests before the fault do not count towards nth.
+    // (A fault aimed at one command: the fault matrix.)
     void faultTargets_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("replies");
-        QTest::newRow("other command") << "noreply:cmd=GETVERSION" << QByteArray("++");
-        QTest::newRow("this command") << "noreply:cmd=GETCF" << QByteArray("--");
         QTest::newRow("nth, twice") << "noreply:nth=2,times=2" << QByteArray("+--+");
         QTest::newRow("first two") << "noreply:times=2" << QByteArray("--+");
         QTest::newRow("unasked") << "unasked:bytes=5,ms=20,nth=2" << QByteArray("+u+");
@@ -209,18 +208,6 @@ class TestSimulator : public QObject {
         QVERIFY(own.start());
         QCOMPARE(RawClient::tcp(own.tcpPort()).transact(frame(cmd::GetCf), 6),
                  QByteArray::fromHex("000500060007"));
-    }
-
-    // An existing serial device (a pty's slave; the test holds the master). Why a start fails:
-    // test_program.
-    void anExistingSerialDevice() {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        auto o = quietOptions();
-        o.serialDevice = ::ptsname(master);
-        qvsim::Simulator serial(o);
-        QVERIFY(serial.start());
-        QCOMPARE(RawClient(master).transact(frame(cmd::GetCf), 6), kFactoryCf);
     }
 };
 
