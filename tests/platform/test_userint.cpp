@@ -43,8 +43,6 @@ class UserIntTest : public QObject {
     qvtest::ScratchProject dir_;
     int panel_ = 0;
 
-    QWidget *w(int control) { return testing::ControlWidget(panel_, control); }
-
   private slots:
     void initTestCase() {
         qvtest::initRunTime();
@@ -132,12 +130,7 @@ class UserIntTest : public QObject {
     // last value left on the screen. (Posted work handled by a pass of the pump: every
     // whole-flow test clicks through it; a canvas: the trend's tests.)
     void drawing() {
-        auto *label = qobject_cast<QLabel *>(w(4));
-        SetCtrlVal(panel_, 4, "first");
-        QVERIFY(QTest::qWaitFor([&] { return label->text() == "first"; }));
-        QTest::qWait(40);
-        SetCtrlVal(panel_, 4, "second");
-        QCOMPARE(label->text(), QString("first"));
+        auto *label = qobject_cast<QLabel *>(testing::ControlWidget(panel_, 4));
         testing::ResetPump();
         for (int i = 0; i < 30; ++i) {
             SetCtrlVal(panel_, 4, QByteArray::number(i).constData());
