@@ -15,7 +15,6 @@ class SerialPortsTest : public QObject {
         QTest::addColumn<QString>("reported"); // names, each with its UART type when reported
         QTest::addColumn<QString>("expected"); // number:name
         // clang-format off
-        QTest::addRow("none at all") << "" << "";
         QTest::addRow("only the kernel's placeholders") << "ttyS0:0 ttyS1:0 ttyS2:0 ttyS3:0" << "";
         QTest::addRow("one on-board UART: COM 1 stays ttyS0")
             << "ttyS3:0 ttyS2:0 ttyS1:0 ttyS0:4" << "1:ttyS0";

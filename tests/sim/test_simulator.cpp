@@ -79,7 +79,6 @@ class TestSimulator : public QObject {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("replies");
         QTest::newRow("nth, twice") << "noreply:nth=2,times=2" << QByteArray("+--+");
-        QTest::newRow("first two") << "noreply:times=2" << QByteArray("--+");
         QTest::newRow("unasked") << "unasked:bytes=5,ms=20,nth=2" << QByteArray("+u+");
         QTest::newRow("flood until cleared") << "flood:rate=100000,nth=2" << QByteArray("+f");
     }
