@@ -8,32 +8,18 @@
 #include <csignal>
 
 using namespace simtest;
-namespace cmd = qvsim::command;
 
 namespace {
 
-const QString kProgram = QStringLiteral(QVSIM_PROGRAM);
-
 // Reads stdout lines until one starts with `prefix`; returns the rest of that line.
-QString waitForLine(QProcess &p, const QString &prefix, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
+QString waitForLine(QProcess &p, const QString &prefix) {
+    while (p.canReadLine() || p.waitForReadyRead(10000))
         while (p.canReadLine()) {
             const auto line = QString::fromUtf8(p.readLine()).trimmed();
             if (line.startsWith(prefix))
                 return line.mid(prefix.size());
         }
-        if (!p.waitForReadyRead(100) && p.state() == QProcess::NotRunning)
-            break;
-    }
     return {};
-}
-
-// Ends the process with a signal; true if it then exited normally with status 0.
-bool endsCleanly(QProcess &p, int sig) {
-    ::kill(static_cast<pid_t>(p.processId()), sig);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 } // namespace
@@ -42,99 +28,100 @@ class TestProgram : public QObject {
     Q_OBJECT
 
   private slots:
-    void help() {
-        QProcess p;
-        p.start(kProgram, {"--help"});
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        const auto out = p.readAllStandardOutput();
-        for (const char *option :
-             {"--tcp",          "--port", "--no-tcp", "--pty",      "--serial", "--pace",  "--baud",
-              "--version-text", "--base", "--noise",  "--factors",  "--seed",   "--fault", "--log",
-              "--verbose",      "--help", "noreply",  "disconnect", "flood",    "Examples"})
-            QVERIFY2(out.contains(option), option);
-    }
-
-    void badOptions_data() {
+    // The help on standard output with status 0; else one line on standard error saying why,
+    // and status 2 for a bad option (nothing on standard output), 1 for a failed start. A failed
+    // start leaves a file in the link's place alone.
+    void commandLine_data() {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("unknown") << QStringList{"--bogus"};
-        QTest::newRow("missing value") << QStringList{"--port"};
-        QTest::newRow("port range") << QStringList{"--port", "70000"};
-        QTest::newRow("tcp form") << QStringList{"--tcp", ":80"};
-        QTest::newRow("fault") << QStringList{"--fault", "late:ms=soon"};
-        QTest::newRow("nothing to serve") << QStringList{"--no-tcp"};
-        QTest::newRow("base") << QStringList{"--base", "1,2"};
-        QTest::newRow("baud") << QStringList{"--baud", "1234"};
-        QTest::newRow("version text") << QStringList{"--version-text", QString(49, 'x')};
-        QTest::newRow("flag with value") << QStringList{"--pace=yes"};
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        const QString bad = "see --help";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Examples";
+        QTest::newRow("unknown") << QStringList{"--bogus"} << 2 << bad;
+        QTest::newRow("missing value") << QStringList{"--port"} << 2 << bad;
+        QTest::newRow("port range") << QStringList{"--port", "70000"} << 2 << bad;
+        QTest::newRow("tcp form") << QStringList{"--tcp", ":80"} << 2 << bad;
+        QTest::newRow("fault") << QStringList{"--fault", "late:ms=soon"} << 2 << bad;
+        QTest::newRow("nothing to serve") << QStringList{"--no-tcp"} << 2 << bad;
+        QTest::newRow("base") << QStringList{"--base", "1,2"} << 2 << bad;
+        QTest::newRow("baud") << QStringList{"--baud", "1234"} << 2 << bad;
+        QTest::newRow("version text")
+            << QStringList{"--version-text", QString(49, 'x')} << 2 << bad;
+        QTest::newRow("flag with value") << QStringList{"--pace=yes"} << 2 << bad;
+        QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "in use";
+        QTest::newRow("not a serial device")
+            << QStringList{"--no-tcp", "--serial", "/dev/null"} << 1 << "not a serial device";
+        QTest::newRow("a file as the link")
+            << QStringList{"--no-tcp", "--pty", "DIR/precious"} << 1 << "not a symlink";
+        QTest::newRow("log") << QStringList{"--no-tcp", "--pty", "--log", "DIR/no/log"} << 1
+                             << "log: cannot write";
     }
-    void badOptions() {
+    void commandLine() {
         QFETCH(QStringList, args);
-        QProcess p;
-        p.start(kProgram, args);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardOutput().isEmpty());
-        const auto err = p.readAllStandardError();
-        QCOMPARE(err.count('\n'), 1);
-        QVERIFY(err.startsWith("quorvat-sensorsim: "));
-    }
-
-    void portInUse() {
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QFile precious(dir.filePath("precious"));
+        QVERIFY(precious.open(QIODevice::WriteOnly) && precious.write("keep me") == 7);
+        precious.close();
         qvsim::Simulator other(quietOptions());
         QVERIFY(other.start());
+        args.replaceInStrings("IN USE", QString::number(other.tcpPort()));
+        args.replaceInStrings("DIR", dir.path());
         QProcess p;
-        p.start(kProgram, {"--port", QString::number(other.tcpPort())});
+        p.start(QVSIM_PROGRAM, args);
         QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 1);
-        const auto err = p.readAllStandardError();
-        QCOMPARE(err.count('\n'), 1);
-        QVERIFY2(err.contains("in use"), err.constData());
+        QCOMPARE(p.exitCode(), status);
+        const auto out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        QVERIFY2((status ? err : out).contains(says.toUtf8()), err.constData());
+        QVERIFY(status == 0 || (err.count('\n') == 1 && err.startsWith("quorvat-sensorsim: ")));
+        QVERIFY(status != 2 || out.isEmpty());
+        QVERIFY(precious.open(QIODevice::ReadOnly));
+        QCOMPARE(precious.readAll(), QByteArray("keep me"));
     }
 
-    // The link is there while it runs, answers, and is gone after SIGTERM.
-    void ptyLinkAndSigterm() {
+    // TCP on a free port, a pty link and an existing serial device (a pty's slave; the test
+    // holds the master), faults and the frame log from the command line; the link is gone after
+    // SIGTERM or Ctrl+C, and the log complete.
+    void linksFaultsLogAndSignals_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void linksFaultsLogAndSignals() {
+        QFETCH(int, signal);
         QTemporaryDir dir;
-        const auto link = dir.filePath("sensor");
+        const auto link = dir.filePath("sensor"), log = dir.filePath("frames.log");
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        RawClient serial(master);
         QProcess p;
-        p.start(kProgram, {"--no-tcp", "--pty", link, "--version-text", "TRAINING UNIT 7"});
+        p.start(QVSIM_PROGRAM, {"--tcp", "127.0.0.1:0", "--pty", link, "--serial",
+                                ::ptsname(master), "--version-text", "UNIT 7", "--fault",
+                                "noreply:cmd=GETCF,nth=1", "--log", log, "--factors", "1,2,3"});
+        const auto port = waitForLine(p, "tcp: ").section(':', -1).toUShort();
         const auto line = waitForLine(p, "pty link: ");
-        QVERIFY2(!line.isEmpty(), p.readAllStandardError().constData());
-        const auto target = line.section(" -> ", 1);
+        QVERIFY2(port != 0 && !line.isEmpty(), p.readAllStandardError().constData());
         QCOMPARE(line.section(" -> ", 0, 0), link);
-        QCOMPARE(QFileInfo(link).symLinkTarget(), target);
-
-        auto c = RawClient::device(link.toStdString());
-        QCOMPARE(c.transact(frame(cmd::GetVersion), 48),
-                 QByteArray("TRAINING UNIT 7").leftJustified(48, '\0'));
-        c.close();
-        QVERIFY(endsCleanly(p, SIGTERM));
-        QVERIFY(!QFileInfo(link).isSymLink());
-    }
-
-    // TCP on a free port, faults and the frame log from the command line; Ctrl+C ends it.
-    void tcpFaultsLogAndSigint() {
-        QTemporaryDir dir;
-        const auto log = dir.filePath("frames.log");
-        QProcess p;
-        p.start(kProgram, {"--tcp", "127.0.0.1:0", "--fault", "noreply:cmd=GETCF,nth=1", "--log",
-                           log, "--factors", "1,2,3"});
-        const auto where = waitForLine(p, "tcp: ");
-        QVERIFY2(!where.isEmpty(), p.readAllStandardError().constData());
-        const auto port = where.section(':', -1).toUShort();
-        QVERIFY(port != 0);
-
+        QCOMPARE(QFileInfo(link).symLinkTarget(), line.section(" -> ", 1));
+        QCOMPARE(RawClient::device(link.toStdString()).transact(frame(cmd::GetVersion), 48),
+                 QByteArray("UNIT 7").leftJustified(48, '\0'));
         auto c = RawClient::tcp(port);
         QVERIFY(c.send(frame(cmd::GetCf)));
-        QVERIFY(c.readUntilQuiet(150).isEmpty());
+        QVERIFY(c.read(6, 150).isEmpty());
         QCOMPARE(c.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("000100020003"));
-        QVERIFY(endsCleanly(p, SIGINT));
-
+        QCOMPARE(c.transact(frame(cmd::SetCf, {0x1234, 0xabcd, 1}) + frame(cmd::GetCf), 6),
+                 QByteArray::fromHex("1234abcd0001"));
+        QCOMPARE(serial.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("1234abcd0001"));
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const auto lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 3); // two frames and the final newline
-        QVERIFY(lines[0].startsWith("00 55 00 09 00 00"));
+        QCOMPARE(lines.size(), 7); // six frames and the final newline
+        QCOMPARE(lines[3], "00 55 00 08 12 34 ab cd 00 01" + QByteArray(" 00").repeated(26));
     }
 };
 

@@ -303,4 +303,11 @@ QString picture(const QString &name) {
     return dir + "/" + name;
 }
 
+void checkStatuses(std::initializer_list<std::pair<int, int>> rows) {
+    int row = 0;
+    for (const auto &[status, expected] : rows)
+        QVERIFY2(status == expected,
+                 qPrintable(QString("row %1: %2, not %3").arg(row++).arg(status).arg(expected)));
+}
+
 } // namespace qvtest

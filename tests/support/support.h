@@ -13,7 +13,9 @@
 
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -133,5 +135,8 @@ bool openConnectionPanel();
 // Where a test puts a picture for looking at: bin/screenshots/<name> (the folder made), a name
 // no other test uses.
 QString picture(const QString &name);
+// Pairs of the status a run-time call gave and the one it must give, in a table of a call's
+// contract: fails at the first row that differs, naming it by its place.
+void checkStatuses(std::initializer_list<std::pair<int, int>> rows);
 
 } // namespace qvtest
