@@ -377,10 +377,9 @@ class LinkTest : public QObject {
         QCOMPARE(line(), rigLine); // written at start-up, before the panel was ever open
         QVERIFY(openConnectionPanel());
 
-        // Another number; a device that appears while the panel is closed is there when it opens.
+        // A device that appears while the panel is closed is there when it opens. (The line
+        // follows the number typed: back to 4 below.)
         typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "97");
-        QVERIFY(waitFor(
-            [&] { return line().startsWith("no port 97: ") && line().endsWith(" found"); }));
         rt::testing::PanelWidget(interfacepanel)->close();
         QVERIFY(panelHidden());
         qputenv("QUORVAT_COM97", pty);
