@@ -23,23 +23,18 @@ using qvtest::ctrlText;
 
 namespace {
 
-// Tab order is creation order: BEFORE, FLAT, SUNK, NUM, NOTE, AFTER, PLAIN.
+// Tab order is creation order; sizes are the run-time's default, 100 by 20.
 enum : int { BEFORE = 1, FLAT = 2, SUNK = 3, NUM = 4, NOTE = 5, AFTER = 6, PLAIN = 7 };
 
 // clang-format off
-const char kPanels[] = R"({"panels": [{"resource": 7, "name": "C", "title": "Combo", "width": 360,
-  "height": 230, "controls": [
-  {"id": 1, "name": "BEFORE", "kind": "command_button", "label": "Before", "left": 10, "top": 10,
-   "width": 70, "height": 24},
-  {"id": 2, "name": "FLAT", "kind": "string", "label": "Address", "left": 100, "top": 50,
-   "width": 120, "height": 20, "callback": "user"},
-  {"id": 3, "name": "SUNK", "kind": "string", "look": 2, "label": "Host", "left": 100, "top": 110,
-   "width": 120, "height": 20, "callback": "user"},
-  {"id": 4, "name": "NUM", "kind": "numeric", "left": 250, "top": 50, "width": 80, "height": 22},
-  {"id": 5, "name": "NOTE", "kind": "text_message", "label": "Note", "left": 250, "top": 110},
-  {"id": 6, "name": "AFTER", "kind": "command_button", "label": "After", "left": 250, "top": 180,
-   "width": 70, "height": 24},
-  {"id": 7, "name": "PLAIN", "kind": "string", "left": 10, "top": 180, "width": 120, "height": 20}
+const char kPanels[] = R"({"panels": [{"resource": 7, "width": 360, "height": 230, "controls": [
+  {"id": 1, "kind": "command_button", "left": 10, "top": 10},
+  {"id": 2, "kind": "string", "left": 100, "top": 50, "callback": "user"},
+  {"id": 3, "kind": "string", "look": 2, "left": 100, "top": 110, "callback": "user"},
+  {"id": 4, "kind": "numeric", "left": 250, "top": 50},
+  {"id": 5, "kind": "text_message", "label": "Note", "left": 250, "top": 110},
+  {"id": 6, "kind": "command_button", "left": 250, "top": 180},
+  {"id": 7, "kind": "string", "left": 10, "top": 180}
 ]}]})";
 // clang-format on
 
@@ -152,8 +147,8 @@ class ComboBoxTest : public QObject {
         const struct {
             int ctrl, frameStyle;
             QRect frame, ring;
-        } rows[] = {{FLAT, CTRL_DECORATION, {80, 49, 141, 22}, {81, 50, 20, 20}},
-                    {SUNK, CTRL_DECORATION_LS, {80, 108, 142, 24}, {82, 110, 20, 20}}};
+        } rows[] = {{FLAT, CTRL_DECORATION, {80, 49, 121, 22}, {81, 50, 20, 20}},
+                    {SUNK, CTRL_DECORATION_LS, {80, 108, 122, 24}, {82, 110, 20, 20}}};
         for (const auto &[ctrl, frameStyle, frame, ring] : rows) {
             SetCtrlAttribute(panel_, ctrl, ATTR_MAX_ENTRY_LENGTH, 15);
             const int tab = attr(panel_, ctrl, ATTR_CTRL_TAB_POSITION);
