@@ -73,10 +73,7 @@ std::pair<int, QByteArray> runWithResource(const QByteArray &uir) {
         qvtest::writeFile(dir.filePath(kResourceFile), uir);
     QProcess p;
     p.start(exe, {});
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        return {-1000, "hung"};
-    }
+    p.waitForFinished(-1); // no limit of its own: ctest ends a hang
     return {p.exitCode(), p.readAllStandardError()};
 }
 

@@ -16,10 +16,17 @@ namespace {
 
 constexpr std::time_t kWhen = 1741944413; // 2025-03-14 09:26:53 UTC
 constexpr const char *kSensor = "QUORVAT SENSOR V4.07", *kLink = "127.0.0.1:10001";
-constexpr auto kFinish = RecordEvent::Finish;
 
-CalibrationRecord calculation(const char *result) {
-    return {.when = kWhen, .sensor = kSensor, .link = kLink, .result = result};
+CalibrationRecord record(const char *sensor, const char *link, const char *result,
+                         RecordEvent event = RecordEvent::Calculate) {
+    return {.when = kWhen, .event = event, .sensor = sensor, .link = link, .result = result};
+}
+
+// The line of a record without figures, its text fields as they must appear.
+QByteArray line(const char *event, const QByteArray &sensor, const QByteArray &link,
+                const QByteArray &result, const char *time = "09:26:53+00:00") {
+    return "2025-03-14T" + QByteArray(time) + "," + event + "," + sensor + "," + link +
+           QByteArray(13, ',') + result + "\r\n";
 }
 
 void placeRecordIn(const QString &dir) {
@@ -33,50 +40,37 @@ class RecordTest : public QObject {
   private slots:
     void initTestCase() { qvtest::initRunTime(); }
 
+    // The time's offset east and west of UTC, quoting, Latin-1 as UTF-8, the formula guard.
+    // (The figures' columns: test_operator, which checks each run's line.)
     void lines() {
         const struct {
             const char *tz;
             CalibrationRecord record;
-            QByteArray line; // after the time
+            QByteArray line;
         } rows[] = {
             // clang-format off
-            // The time's offset, east and west of UTC. (The columns of whole calculations and
-            // finishes: test_operator, which checks each run's line.)
-            {"QVT-01:30",
-             {.when = kWhen, .sensor = kSensor, .link = kLink, .setValue = 1000, .maxDelta = 100,
-              .mean = {1000, 1002, 998, 12}, .cf = {1024, 1021, 1026}, .result = "passed"},
-             "10:56:53+01:30,calculate,QUORVAT SENSOR V4.07,127.0.0.1:10001,1000,100,1000,1002,"
-             "998,12,1024,1021,1026,,,,passed"},
-            {"QVW+03:00", {.when = kWhen, .sensor = kSensor, .link = "COM3", .result = "declined"},
-             "06:26:53-03:00,calculate,QUORVAT SENSOR V4.07,COM3,,,,,,,,,,,,,declined"},
-            // Quotes, commas and line feeds are quoted.
-            {"UTC0",
-             {.when = kWhen, .sensor = "SENSOR \"X\", REV 2", .link = "sensor\nline:1",
-              .result = "timeout"},
-             "09:26:53+00:00,calculate,\"SENSOR \"\"X\"\", REV 2\",\"sensor\nline:1\",,,,,,,,,,,"
-             ",,timeout"},
-            // The sensor's Latin-1 as UTF-8.
-            {"UTC0",
-             {.when = kWhen, .event = kFinish, .sensor = "MESSKOPF \xB5-RGB \xC4", .link = kLink,
-              .result = "stored"},
-             "09:26:53+00:00,finish,MESSKOPF \xC2\xB5-RGB \xC3\x84,127.0.0.1:10001,,,,,,,,,,,,,"
-             "stored"},
-            // The formula guard.
-            {"UTC0", {.when = kWhen, .sensor = "=HYPERLINK(\"x\")", .link = "-h:1", .result = "+1"},
-             "09:26:53+00:00,calculate,\"'=HYPERLINK(\"\"x\"\")\",'-h:1,,,,,,,,,,,,,'+1"},
-            {"UTC0", {.when = kWhen, .sensor = "@SUM(A1)", .link = "\tTAB", .result = "-2+3"},
-             "09:26:53+00:00,calculate,'@SUM(A1),'\tTAB,,,,,,,,,,,,,'-2+3"},
+            {"QVT-01:30", record(kSensor, kLink, "passed"),
+             line("calculate", kSensor, kLink, "passed", "10:56:53+01:30")},
+            {"QVW+03:00", record(kSensor, "COM3", "declined"),
+             line("calculate", kSensor, "COM3", "declined", "06:26:53-03:00")},
+            {"UTC0", record("SENSOR \"X\", REV 2", "sensor\nline:1", "timeout"),
+             line("calculate", "\"SENSOR \"\"X\"\", REV 2\"", "\"sensor\nline:1\"", "timeout")},
+            {"UTC0", record("MESSKOPF \xB5-RGB \xC4", kLink, "stored", RecordEvent::Finish),
+             line("finish", "MESSKOPF \xC2\xB5-RGB \xC3\x84", kLink, "stored")},
+            {"UTC0", record("=HYPERLINK(\"x\")", "-h:1", "+1"),
+             line("calculate", "\"'=HYPERLINK(\"\"x\"\")\"", "'-h:1", "'+1")},
+            {"UTC0", record("@SUM(A1)", "\tTAB", "-2+3"),
+             line("calculate", "'@SUM(A1)", "'\tTAB", "'-2+3")},
             // clang-format on
         };
         for (const auto &r : rows) {
             qputenv("TZ", r.tz);
             tzset();
-            const QByteArray line = "2025-03-14T" + r.line + "\r\n";
             char out[2048];
             QVERIFY(FormatRecordLine(r.record, out, sizeof out));
-            QCOMPARE(QByteArray(out), line);
+            QCOMPARE(QByteArray(out), r.line);
             // A buffer one byte short is refused, never cut.
-            QVERIFY(!FormatRecordLine(r.record, out, std::size_t(line.size())));
+            QVERIFY(!FormatRecordLine(r.record, out, std::size_t(r.line.size())));
         }
     }
 
@@ -88,15 +82,16 @@ class RecordTest : public QObject {
         placeRecordIn(project.path());
         const QString path = project.file(kRecordFileName);
         qvtest::PopupRecorder popups;
-        QVERIFY(AppendRecord(calculation("passed")));
-        QVERIFY(AppendRecord(calculation("range")));
-        const QByteArray line = "2025-03-14T09:26:53+00:00,calculate,QUORVAT SENSOR V4.07,"
-                                "127.0.0.1:10001,,,,,,,,,,,,,";
+        QVERIFY(AppendRecord(record(kSensor, kLink, "passed")));
+        QVERIFY(AppendRecord(record(kSensor, kLink, "range")));
+        const auto calculated = [](const char *result) {
+            return line("calculate", kSensor, kLink, result);
+        };
         QCOMPARE(qvtest::fileBytes(path),
-                 QByteArray(kRecordHeader) + "\r\n" + line + "passed\r\n" + line + "range\r\n");
+                 kRecordHeader + QByteArray("\r\n") + calculated("passed") + calculated("range"));
         QVERIFY(qvtest::writeFile(path, "written by hand\r\n"));
-        QVERIFY(AppendRecord(calculation("declined")));
-        QCOMPARE(qvtest::fileBytes(path), "written by hand\r\n" + line + "declined\r\n");
+        QVERIFY(AppendRecord(record(kSensor, kLink, "declined")));
+        QCOMPARE(qvtest::fileBytes(path), "written by hand\r\n" + calculated("declined"));
         QCOMPARE(popups.count(), std::size_t(0));
     }
 
@@ -107,10 +102,10 @@ class RecordTest : public QObject {
         placeRecordIn(project.file("gone"));
         qvtest::PopupRecorder popups;
         qvtest::StderrCapture err;
-        QVERIFY(!AppendRecord(calculation("passed")));
-        QVERIFY(!AppendRecord(calculation("passed")));
+        QVERIFY(!AppendRecord(record(kSensor, kLink, "passed")));
+        QVERIFY(!AppendRecord(record(kSensor, kLink, "passed")));
         ipComboBoxFileName[0] = '\0'; // no folder for the history either
-        QVERIFY(!AppendRecord(calculation("passed")));
+        QVERIFY(!AppendRecord(record(kSensor, kLink, "passed")));
         const QList<QByteArray> lines = err.text().trimmed().split('\n');
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].startsWith("quorvat: cannot write the calibration record "));
@@ -120,7 +115,7 @@ class RecordTest : public QObject {
         QCOMPARE(QByteArray(popups.last().title.c_str()), QByteArray("ATTENTION!"));
         QVERIFY(QByteArray(popups.last().text.c_str()).contains("gone"));
         placeRecordIn(project.path());
-        QVERIFY(AppendRecord(calculation("passed")));
+        QVERIFY(AppendRecord(record(kSensor, kLink, "passed")));
         QCOMPARE(popups.count(), std::size_t(1));
     }
 };
