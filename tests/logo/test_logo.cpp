@@ -10,14 +10,9 @@
 #include <QTest>
 
 using namespace qv;
+using qvtest::attr;
 
 namespace {
-
-int attr(int control, int attribute) {
-    int value = -1;
-    rt::GetCtrlAttribute(panel, control, attribute, &value);
-    return value;
-}
 
 // Shows `row` and returns the controls it made, which come last in creation order.
 std::vector<int> show(int row) {
@@ -26,7 +21,7 @@ std::vector<int> show(int row) {
     ShowLogo(row);
     std::vector<int> ids;
     for (rt::GetPanelAttribute(panel, rt::ATTR_PANEL_FIRST_CTRL, &id); id > 0;
-         id = attr(id, rt::ATTR_NEXT_CTRL))
+         id = attr(panel, id, rt::ATTR_NEXT_CTRL))
         ids.push_back(id);
     return {ids.begin() + before, ids.end()};
 }
@@ -53,7 +48,7 @@ class LogoTest : public QObject {
         const QRect logo = rect(P_LOGO);
         QVERIFY(show(-1).empty() && show(12).empty() && picture().isNull());
         QCOMPARE(rect(P_LOGO), logo);
-        QCOMPARE(attr(P_BANNER, rt::ATTR_FRAME_COLOR), 0xFFFFFF);
+        QCOMPARE(attr(panel, P_BANNER, rt::ATTR_FRAME_COLOR), 0xFFFFFF);
         for (const bool damaged : {false, true}) {
             qvtest::ScratchProject project;
             QFile bitmap(project.file("brand01.png"));
@@ -83,16 +78,15 @@ class LogoTest : public QObject {
         }
         qvtest::loadPanels();
         const std::vector<int> lines = show(5);
-        QCOMPARE(attr(P_BANNER, rt::ATTR_FRAME_COLOR), 0x0080FF);
+        QCOMPARE(attr(panel, P_BANNER, rt::ATTR_FRAME_COLOR), 0x0080FF);
         QCOMPARE(lines.size(), std::size_t(4));
-        char title[32] = "", font[32] = "";
-        rt::GetCtrlVal(panel, lines[0], title);
-        QCOMPARE(QByteArray(title), QByteArray("QUORVAT V6.0"));
+        QCOMPARE(qvtest::ctrlText(panel, lines[0]), QByteArray("QUORVAT V6.0"));
+        char font[32] = "";
         for (int id : lines) {
             rt::GetCtrlAttribute(panel, id, rt::ATTR_TEXT_FONT, font);
             QCOMPARE(QByteArray(font), QByteArray("AppFont"));
-            QCOMPARE(attr(id, rt::ATTR_TEXT_COLOR), 0xFFFFFF);
-            QCOMPARE(attr(id, rt::ATTR_TEXT_BGCOLOR), 0x0080FF);
+            QCOMPARE(attr(panel, id, rt::ATTR_TEXT_COLOR), 0xFFFFFF);
+            QCOMPARE(attr(panel, id, rt::ATTR_TEXT_BGCOLOR), 0x0080FF);
         }
     }
 };

@@ -17,24 +17,14 @@ using namespace qv::rt;
 
 namespace {
 
-const char kPanels[] = R"({ "panels": [ { "resource": 5, "name": "T", "title": "T",
-  "width": 400, "height": 300, "controls": [
-    { "id": 2, "name": "S", "kind": "string", "label": "Name", "left": 10, "top": 60,
-      "width": 120, "height": 22, "value": "abc" },
-    { "id": 3, "name": "R", "kind": "ring", "left": 10, "top": 160, "width": 100, "height": 22,
-      "items": [ {"label": "A", "value": 0}, {"label": "B", "value": 1} ], "value": 1 },
-    { "id": 4, "name": "T", "kind": "text_indicator", "left": 200, "top": 10, "width": 150,
-      "height": 22 },
-    { "id": 5, "name": "C", "kind": "canvas", "left": 200, "top": 60, "width": 180,
-      "height": 120 },
-    { "id": 6, "name": "N", "kind": "numeric", "left": 10, "top": 110, "width": 80,
-      "height": 22, "min": 0, "max": 1000, "value": 5 } ] } ] })";
-
-QByteArray text(int panel, int control) {
-    char out[64] = "";
-    GetCtrlVal(panel, control, out);
-    return out;
-}
+// Where controls lie does not matter here: they take the default places.
+const char kPanels[] = R"({ "panels": [ { "resource": 5, "controls": [
+    { "id": 2, "kind": "string", "label": "Name", "value": "abc" },
+    { "id": 3, "kind": "ring", "items": [ {"label": "A", "value": 0}, {"label": "B", "value": 1} ],
+      "value": 1 },
+    { "id": 4, "kind": "text_indicator" },
+    { "id": 5, "kind": "canvas" },
+    { "id": 6, "kind": "numeric", "min": 0, "max": 1000, "value": 5 } ] } ] })";
 
 } // namespace
 
@@ -103,7 +93,7 @@ class UserIntTest : public QObject {
         int ring = -1;
         QCOMPARE(SetCtrlVal(panel_, 4, latin) + SetCtrlVal(panel_, 6, 70000), 0);
         QCOMPARE(GetCtrlVal(panel_, 4, small) + GetCtrlVal(panel_, 6, &number), 0);
-        QCOMPARE(text(panel_, 4), QByteArray(latin));
+        QCOMPARE(qvtest::ctrlText(panel_, 4), QByteArray(latin));
         QCOMPARE(QByteArray(small), QByteArray("Sens"));
         QCOMPARE(number, 1000);
         QCOMPARE(SetCtrlVal(panel_, 3, 7), kUIEValueInvalid);
@@ -119,7 +109,7 @@ class UserIntTest : public QObject {
         QCOMPARE(GetValueFromIndex(panel_, list, 0, item), 0);
         QCOMPARE(QByteArray(item), QByteArray("ze"));
         const int host = NewCtrl(panel_, CTRL_STRING_LS, "Host name", 220, 200);
-        QCOMPARE(text(panel_, host), QByteArray(""));
+        QCOMPARE(qvtest::ctrlText(panel_, host), QByteArray(""));
         QStringList captions;
         for (const QLabel *l : testing::PanelWidget(panel_)->findChildren<QLabel *>())
             captions << l->text();
@@ -137,21 +127,6 @@ class UserIntTest : public QObject {
             ProcessSystemEvents();
         }
         QVERIFY(QTest::qWaitFor([&] { return label->text() == "29"; }));
-    }
-
-    // The holder may take its lock again; another thread can neither release nor discard it.
-    // (One thread's holds, as the combo box takes them: its tests.)
-    void locks() {
-        int lock = 0, release = 0, discard = 0;
-        QCOMPARE(CmtNewLock("", 0, &lock) + CmtGetLock(lock) + CmtGetLock(lock), 0);
-        std::thread([&] {
-            release = CmtReleaseLock(lock);
-            discard = CmtDiscardLock(lock);
-        }).join();
-        QCOMPARE(release, kCmtNotLockOwner);
-        QCOMPARE(discard, kCmtLockInUse);
-        QCOMPARE(CmtReleaseLock(lock) + CmtReleaseLock(lock) + CmtDiscardLock(lock), 0);
-        QCOMPARE(CmtGetLock(lock), kCmtLockInvalid);
     }
 };
 

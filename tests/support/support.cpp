@@ -7,12 +7,10 @@
 #include "link/history.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/codec.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,10 +31,9 @@ namespace qvtest {
 using namespace qv;
 
 void initRunTime() {
-    static bool done = false;
-    if (done)
+    static bool started = false;
+    if (std::exchange(started, true))
         return;
-    done = true;
     static int argc = 1;
     static char name[] = "quorvat-test";
     static char *argv[] = {name, nullptr};
@@ -46,13 +43,9 @@ void initRunTime() {
 }
 
 void discardPanels() {
-    if (panel > 0)
-        rt::DiscardPanel(panel);
-    if (interfacepanel > 0)
-        rt::DiscardPanel(interfacepanel);
-    if (trendpanel > 0)
-        rt::DiscardPanel(trendpanel);
-    panel = interfacepanel = trendpanel = 0;
+    for (int *handle : {&panel, &interfacepanel, &trendpanel})
+        if (const int h = std::exchange(*handle, 0); h > 0)
+            rt::DiscardPanel(h);
 }
 
 void setStartupSizes() {
@@ -73,29 +66,28 @@ void loadPanels() {
     rt::DisplayPanel(panel);
 }
 
+// The next of the test's answers, or `otherwise` once they are used up.
+template <class T> T nextOf(std::deque<T> &answers, T otherwise) {
+    if (answers.empty())
+        return otherwise;
+    T next = std::move(answers.front());
+    answers.pop_front();
+    return next;
+}
+
 PopupRecorder::PopupRecorder() {
     rt::SetPopupHandler(
         [this](rt::PopupKind kind, const std::string &title, const std::string &text) {
             popups.push_back({kind, title, text});
             if (onPopup)
                 onPopup(popups.back());
-            if (kind != rt::PopupKind::Confirm)
-                return 0;
-            if (answers.empty())
-                return defaultAnswer;
-            const int a = answers.front();
-            answers.pop_front();
-            return a;
+            return kind == rt::PopupKind::Confirm ? nextOf(answers, defaultAnswer) : 0;
         });
     rt::SetSaveFileHandler([this](const std::string &title, const std::string &suggested) {
         popups.push_back({rt::PopupKind::SaveFile, title, suggested});
         if (onPopup)
             onPopup(popups.back());
-        if (saveAs.empty())
-            return std::string();
-        std::string path = saveAs.front();
-        saveAs.pop_front();
-        return path;
+        return nextOf(saveAs, std::string());
     });
 }
 
@@ -116,11 +108,7 @@ ScratchProject::~ScratchProject() {
 }
 
 void pointConnectionPanelAt(const QString &uirPath, bool tcp, unsigned short port) {
-    QFile f(uirPath);
-    if (!f.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(uirPath));
-    QJsonObject doc = QJsonDocument::fromJson(f.readAll()).object();
-    f.close();
+    QJsonObject doc = QJsonDocument::fromJson(fileBytes(uirPath)).object();
     QJsonArray panels = doc["panels"].toArray();
     for (int p = 0; p < panels.size(); ++p) {
         QJsonObject po = panels[p].toObject();
@@ -139,9 +127,8 @@ void pointConnectionPanelAt(const QString &uirPath, bool tcp, unsigned short por
         panels[p] = po;
     }
     doc["panels"] = panels;
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(uirPath));
-    f.write(QJsonDocument(doc).toJson());
+    if (panels.isEmpty() || !writeFile(uirPath, QJsonDocument(doc).toJson()))
+        qFatal("cannot edit %s", qPrintable(uirPath));
 }
 
 QWidget *widget(int panelHandle, int control) {
@@ -149,8 +136,7 @@ QWidget *widget(int panelHandle, int control) {
 }
 
 bool live(int panelHandle, int control) {
-    int dimmed = 1;
-    return rt::GetCtrlAttribute(panelHandle, control, rt::ATTR_DIMMED, &dimmed) == 0 && !dimmed;
+    return attr(panelHandle, control, rt::ATTR_DIMMED) == 0;
 }
 
 void click(int panelHandle, int control) {
@@ -180,10 +166,7 @@ bool waitFor(const std::function<bool()> &done, int ms) {
 }
 
 void pump(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    waitFor([] { return false; }, ms);
 }
 
 StderrCapture::StderrCapture() : file_(std::tmpfile()) {
