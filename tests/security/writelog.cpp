@@ -74,36 +74,27 @@ auto call(F, const char *name, bool writing, const char *what, int dirfd, const 
         return call(&name, #name, writing, what, dirfd, path, __VA_ARGS__);                        \
     }
 
-// The mode that open and openat take only with these flags.
-#define QV_MODE(flags)                                                                             \
-    mode_t mode = 0;                                                                               \
-    if (flags & (O_CREAT | O_TMPFILE)) {                                                           \
-        va_list ap;                                                                                \
-        va_start(ap, flags);                                                                       \
-        mode = static_cast<mode_t>(va_arg(ap, int));                                               \
-        va_end(ap);                                                                                \
+// open and openat, whose mode comes only with these flags.
+#define QV_WRAP_OPEN(name, params, dirfd, ...)                                                     \
+    int name params {                                                                              \
+        mode_t mode = 0;                                                                           \
+        if (f & (O_CREAT | O_TMPFILE)) {                                                           \
+            va_list ap;                                                                            \
+            va_start(ap, f);                                                                       \
+            mode = static_cast<mode_t>(va_arg(ap, int));                                           \
+            va_end(ap);                                                                            \
+        }                                                                                          \
+        return call(&name, #name, writes(f), kindOf(f), dirfd, p, __VA_ARGS__, mode);              \
     }
 
 } // namespace
 
 extern "C" {
 
-int open(const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&open, "open", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
-}
-int open64(const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&open64, "open64", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
-}
-int openat(int d, const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&openat, "openat", writes(f), kindOf(f), d, p, d, p, f, mode);
-}
-int openat64(int d, const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&openat64, "openat64", writes(f), kindOf(f), d, p, d, p, f, mode);
-}
+QV_WRAP_OPEN(open, (const char *p, int f, ...), AT_FDCWD, p, f)
+QV_WRAP_OPEN(open64, (const char *p, int f, ...), AT_FDCWD, p, f)
+QV_WRAP_OPEN(openat, (int d, const char *p, int f, ...), d, d, p, f)
+QV_WRAP_OPEN(openat64, (int d, const char *p, int f, ...), d, d, p, f)
 
 // The fortified entry points the C library uses when the caller was built with
 // _FORTIFY_SOURCE, and the rest of the ways to create or replace a file.
