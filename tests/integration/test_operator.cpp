@@ -98,6 +98,8 @@ class OperatorTest : public QObject {
         qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 100,
                        .red = 1024, .green = 1024, .blue = 1024});
         // clang-format on
+        rig_->connect(Link::Tcp);
+        sim().clearFrames();
     }
 
     // FINISH against a sensor that stores the factors (the image and factors it ends with, and
@@ -125,7 +127,7 @@ class OperatorTest : public QObject {
         QFETCH(QList<qvsim::Fault>, fault);
         QFETCH(QByteArray, title);
         QFETCH(QByteArray, result);
-        rig_->connect(link);
+        rig_->connect(link); // TCP again for the TCP rows: the reply buffer as FINISH finds it
         for (const qvsim::Fault &f : fault)
             sim().addFault(f);
         sim().setRam({}); // every word must come from FINISH
@@ -183,9 +185,7 @@ class OperatorTest : public QObject {
     // The frame with POWER, only when the operator says yes; then the factors and GO.
     void sendPowerAnsweredYesOrNo() {
         QFETCH(int, answer);
-        rig_->connect(Link::Tcp);
         rt::SetCtrlVal(panel, P_EDITPOWER, 700);
-        sim().clearFrames();
         qvtest::PopupRecorder popups;
         popups.answers = {answer};
         stopAfter(3);
@@ -224,7 +224,6 @@ class OperatorTest : public QObject {
     }
     void calculation() {
         QFETCH(Calculation, c);
-        rig_->connect(Link::Tcp);
         sim().setReadingSource([c](std::uint64_t) {
             return c.red == 0
                        ? qvsim::Rgb{0, 0, 0}
@@ -235,7 +234,6 @@ class OperatorTest : public QObject {
                 qvsim::Fault::noReply().forCommand(cmd::GetData).onlyNth(unsigned(c.failAt)));
         rt::SetCtrlVal(panel, P_EDITMAXDELTA, c.maxDelta);
         meanR = 4321;
-        sim().clearFrames();
         qvtest::PopupRecorder popups;
         popups.answers = {c.answer};
         const int readings = !c.answer ? 0 : c.failAt ? c.failAt : 100;

