@@ -31,23 +31,6 @@ std::pair<int, QByteArray> run(const QString &program, const QStringList &args) 
     return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
 }
 
-QString packagePath() {
-    const QDir dir(QStringLiteral(QUORVAT_PACKAGE_DIR));
-    const QStringList debs = dir.entryList({QStringLiteral("quorvat_" QUORVAT_VERSION "-*.deb")},
-                                           QDir::Files, QDir::Time);
-    return debs.isEmpty() ? QString() : dir.filePath(debs.first());
-}
-
-// Every file and link under `dir`, as paths relative to it.
-QStringList treeOf(const QString &dir) {
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
 // Reads the process's standard output into `out` until it holds `line` as a whole line.
 bool waitForLine(QProcess &p, QByteArray &out, const QByteArray &line) {
     while (!out.split('\n').contains(line)) {
@@ -70,12 +53,14 @@ class InstalledTest : public QObject {
 
   private slots:
     void initTestCase() {
-        deb_ = packagePath();
-        if (deb_.isEmpty())
+        const QDir dir(QStringLiteral(QUORVAT_PACKAGE_DIR));
+        const QStringList debs = dir.entryList({"quorvat_" QUORVAT_VERSION "-*.deb"}, QDir::Files);
+        if (debs.isEmpty())
             QSKIP("no package to test in " QUORVAT_PACKAGE_DIR
                   ": scripts/package.sh builds one and runs this test");
         // Another user runs the installed program below; it must reach the scratch root.
         QVERIFY(chmod(QFile::encodeName(scratch_.path()).constData(), 0755) == 0);
+        deb_ = dir.filePath(debs.first()); // package.sh leaves one
         root_ = scratch_.filePath("root");
         const auto [code, out] = run("dpkg-deb", {"-x", deb_, root_});
         QVERIFY2(code == 0, out.constData());
@@ -131,8 +116,14 @@ class InstalledTest : public QObject {
             expected << QString("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(kAppId);
             QCOMPARE(QImage(installed(expected.last())).size(), QSize(size, size));
         }
+        QStringList tree; // every file and link
+        for (QDirIterator it(root_, QDir::Files | QDir::System | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            tree << QDir(root_).relativeFilePath(it.next());
+        tree.sort();
         expected.sort();
-        QCOMPARE(treeOf(root_), expected);
+        QCOMPARE(tree, expected);
         QCOMPARE(qvtest::fileBytes(installed("usr/share/doc/quorvat/copyright")),
                  qvtest::fileBytes(QStringLiteral(QUORVAT_SOURCE_DIR "/LICENSE")));
     }
