@@ -162,24 +162,6 @@ class InterleavingTest : public QObject {
     std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
-    // The panels afresh, their buttons guarded, the link made, the operator's values set.
-    void freshPanels(Link link) {
-        qvtest::loadPanels();
-        for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
-                        Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
-            const InputRow &b = kInputs[int(i)];
-            g_entries[b.control] = {};
-            rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
-                                 &g_entries[b.control].real);
-            rt::InstallCtrlCallback(*b.panelHandle, b.control, guarded, nullptr);
-        }
-        rig_->select(link);
-        // clang-format off
-        qvtest::enter({.power = kPower, .setValue = 1000, .maxDelta = 100,
-                       .red = 1001, .green = 1002, .blue = 1003});
-        // clang-format on
-    }
-
     // The input as events on the real widgets.
     Events eventsFor(Input i) {
         Events out;
@@ -261,7 +243,21 @@ class InterleavingTest : public QObject {
 
         rig_->reset(kVersion, [](std::uint64_t) { return qvsim::Rgb{1000, 1000, 1000}; });
         sim().setFactors({1111, 1112, 1113});
-        freshPanels(link);
+        // The panels afresh, their buttons guarded, the operator's values set.
+        qvtest::loadPanels();
+        for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
+                        Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
+            const InputRow &b = kInputs[int(i)];
+            g_entries[b.control] = {};
+            rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
+                                 &g_entries[b.control].real);
+            rt::InstallCtrlCallback(*b.panelHandle, b.control, guarded, nullptr);
+        }
+        rig_->select(link);
+        // clang-format off
+        qvtest::enter({.power = kPower, .setValue = 1000, .maxDelta = 100,
+                       .red = 1001, .green = 1002, .blue = 1003});
+        // clang-format on
         qvtest::PopupRecorder popups; // every confirmation answered yes
         if (action != Action::StartupCheck)
             rig_->connect(link); // the watch checks the version
