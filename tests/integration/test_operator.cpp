@@ -102,9 +102,8 @@ class OperatorTest : public QObject {
         sim().clearFrames();
     }
 
-    // FINISH against a sensor that stores the factors (the image and factors it ends with, and
-    // the frames no other test builds, checked), one that does not, and a silent one: the
-    // second box says so, and so does the record. Every step runs.
+    // FINISH against a sensor that stores the factors (its image, factors and the frames no
+    // other test builds checked), one that does not and a silent one: box and record say so.
     void finishCalibration_data() {
         QTest::addColumn<Link>("link");
         QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
@@ -161,13 +160,11 @@ class OperatorTest : public QObject {
         if (!title.isEmpty())
             return;
         const std::vector<qvsim::Frame> frames = sim().frames();
-        // The parameter frame as start-up's defaults make it (the row frames and the factor
-        // frame are built as the codec's own test shows).
+        // The parameter frame as start-up's defaults make it (the codec's test builds the rest).
         QCOMPARE(bytes(frames[0]),
                  QByteArray::fromHex("00 55 00 01 00 FA 00 00 00 80 00 00 00 0A 00 32 00 01 00 00 "
                                      "00 00 00 00 00 00 0B B8 0D AC 00 00 00 00 00 00"));
-        // The factor reply fills pp[0..2]; pp[3..15] come from what the receive buffer still
-        // held: bytes 6 to 31 of the version reply.
+        // pp[0..2] from the factor reply; pp[3..15] as the version reply left the buffer.
         QByteArray versionReply(kVersion);
         versionReply.resize(48, '\0');
         QCOMPARE(bytes(frames[35]),
@@ -198,8 +195,7 @@ class OperatorTest : public QObject {
         QCOMPARE(sent.count(cmd::GetData), sent.size() - answer - 1);
     }
 
-    // Known readings through the whole CALCULATE sequence: the confirmation, the readings, the
-    // checks, the boxes' factors sent whatever the outcome, and GO started.
+    // Known readings through the whole CALCULATE sequence, to the factors sent and GO started.
     void calculation_data() {
         QTest::addColumn<Calculation>("c");
         // clang-format off

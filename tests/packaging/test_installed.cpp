@@ -1,7 +1,6 @@
-// The built Debian package, unpacked into a scratch root as dpkg lays it out: its control data,
-// its files, its menu entry and metainfo checked by the desktop's own validators, and the
-// installed program run against the installed simulator by a user who cannot write the
-// program's folder, twice, with the address history surviving the restart.
+// The built Debian package unpacked as dpkg lays it out: its control data, files, menu entry and
+// metainfo, and the installed program run twice against the installed simulator by a user who
+// cannot write the program's folder, the address history surviving the restart.
 #include "tests/support/support.h"
 
 #include <QDir>
