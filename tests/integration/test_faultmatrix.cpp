@@ -23,8 +23,7 @@ namespace command = qvsim::command;
 
 namespace {
 
-// Rows are named by the program's procedure: GetData is one GO turn, CalcCF one calibration
-// reading, CheckComLine the link check.
+// Rows are named by the program's procedures (GetData: a GO turn; CalcCF: a calibration reading).
 enum class Cmd { SendPara, SendCalibPara, SendCF, GetCF, GetPara, GetData, CalcCF, CheckComLine };
 enum class Fault { NoReply, Late, Short, Long, Garbage, Pieces, Disconnect, Vanish, Flood };
 

@@ -31,8 +31,7 @@ constexpr char kChildEnv[] = "QUORVAT_SURFACE_DIR"; // the child's program folde
 constexpr char kFormatVersion[] = "%s%s%n%x%p %d%% V1";
 constexpr char kFormatAddress[] = "%n%s%s.example.org";
 
-// The sockets this process holds, and how many of them listen: accept connections, or take
-// datagrams from the network (a netlink socket, for instance, does not).
+// The sockets this process holds, and how many listen (accept, or take network datagrams).
 std::pair<int, int> sockets() {
     int all = 0, listening = 0;
     for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot)) {
@@ -48,9 +47,8 @@ std::pair<int, int> sockets() {
     return {all, listening};
 }
 
-// The child: the whole program, driven as an operator would: connect, type and commit an
-// address, run GO, finish a calibration (which reads the factors), then close. Once connected
-// and running it tells the parent how many sockets it holds, and how many of them listen.
+// The child: the whole program driven as an operator would: connect, commit an address, run GO,
+// finish a calibration, close. Once running it tells the parent its sockets and listening ones.
 int runChild() {
     qvtest::initRunTime();
     static qvtest::PopupRecorder popups; // FINISH CALIBRATION's notice

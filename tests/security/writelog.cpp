@@ -1,7 +1,6 @@
 // Preloaded into the program under test: records every path the process opens for writing,
-// creates, renames or makes a directory of, one line each, to the file named by
-// QUORVAT_WRITELOG. Only calls that succeed are recorded: a mkdir of a folder that is there
-// already writes nothing. Everything else passes straight through to the C library.
+// creates, renames or makes a folder of, a line each, to the file QUORVAT_WRITELOG names. Only
+// calls that succeed count (a mkdir of a folder that is there writes nothing).
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
