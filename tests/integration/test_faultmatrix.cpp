@@ -1,9 +1,7 @@
 // Every sensor command, one GO turn, one calibration reading and the link check, over both links,
-// under every fault the sensor or the line can show. Each case must end in its documented
-// outcome with the state that must survive intact; a report after a missing reply must have
-// waited the whole limit. The matrix, with the seconds each case took, ends the log.
-//
-// QUORVAT_FAULTMATRIX_ROWS=GetCF,CheckComLine/tcp runs those rows only (see rowSelected).
+// under every fault the sensor or the line can show: each case ends in its documented outcome,
+// the state intact, a report after a missing reply having waited the whole limit. The matrix,
+// with each case's seconds, ends the log. QUORVAT_FAULTMATRIX_ROWS picks rows (rowSelected).
 #include "calibration/calibration.h"
 #include "link/link.h"
 #include "platform/utility.h"
@@ -16,14 +14,16 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <tuple>
+
 using namespace qv;
 using qvtest::Link;
 namespace command = qvsim::command;
 
 namespace {
 
-// Rows are named by the program's procedure: GetData is one GO turn, CalcCF one calibration
-// reading, CheckComLine the link check.
+// Rows are named by the program's procedures (GetData: a GO turn; CalcCF: a calibration reading).
 enum class Cmd { SendPara, SendCalibPara, SendCF, GetCF, GetPara, GetData, CalcCF, CheckComLine };
 enum class Fault { NoReply, Late, Short, Long, Garbage, Pieces, Disconnect, Vanish, Flood };
 
@@ -45,22 +45,18 @@ const CmdRow kCmds[] = {
 };
 // clang-format on
 
-// The outcomes the documented behaviour allows for a command that awaits a reply, over TCP and
-// over the serial line, and for a write-only one (the first three commands), after which nothing
-// is awaited. ok: the command did its work without a report. report: "TIMEOUT" and the one box
-// (for the check: "TIMEOUT" and "CONNECTION FAILURE", no box; for a calibration reading:
-// "CALIBRATION FAILED!"). `waits`: a report must have waited the whole limit for a reply that
-// never came whole.
+// The outcomes allowed for a command awaiting a reply, over TCP and serial, and for a write-only
+// one (the first three). ok: done without a report. report: "TIMEOUT" and one box (none for the
+// check; "CALIBRATION FAILED!" for a calibration reading). `waits`: a report must have waited
+// the whole limit for a reply that never came whole.
 struct FaultRow {
     const char *name, *tcp, *serial, *write;
     bool waits;
 };
-// Short: its last byte past the limit, which the receive callback must not wait for. Long: a
-// serial queue holding more than the reply fails; TCP takes its part. Garbage: the codec checks
-// nothing, bytes of the right count are a reply. Disconnect: the sensor drops the line at the
-// first frame, which may or may not fail a later write. Flood: TCP takes unread bytes as the
-// start of the reply; on the serial line the queue usually holds more than the reply at the
-// poll, and exactly the reply now and then.
+// Short: its last byte past the limit, not waited for. Long: a serial queue holding more than
+// the reply fails; TCP takes its part. Garbage: bytes of the right count are a reply. Disconnect:
+// the line dropped at the first frame may or may not fail a later write. Flood: TCP takes unread
+// bytes as the reply's start; the serial queue usually holds more than the reply at the poll.
 // clang-format off
 const FaultRow kFaults[] = {
     {"no reply",   "report",       "report",       "ok",           true},
@@ -74,6 +70,8 @@ const FaultRow kFaults[] = {
     {"flood",      "ok or report", "ok or report", "ok",           false},
 };
 // clang-format on
+
+constexpr char kSimVersion[] = "QUORVAT SENSOR SIMULATOR V1.0";
 
 // The limit a command waits for its reply.
 double limitOf(Cmd c, Link link) {
@@ -91,8 +89,7 @@ class FaultMatrixTest : public QObject {
     std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
-    // The simulator's fault for the faults up to Disconnect; late bytes come 0.6 s after the
-    // limit, also the last byte of a short reply.
+    // The simulator's fault for those up to Disconnect; late bytes come 0.6 s past the limit.
     static qvsim::Fault simFault(Fault f, Cmd c, Link link) {
         const int request = kCmds[int(c)].request;
         const unsigned reply = unsigned(qvsim::replySize(request));
@@ -112,10 +109,9 @@ class FaultMatrixTest : public QObject {
     }
 
     static int reports(const qvtest::PopupRecorder &popups) {
-        int boxes = 0;
-        for (const qvtest::Popup &p : popups.popups)
-            boxes += p.text == InfoTimeoutVer || p.text == "CALIBRATION FAILED!";
-        return boxes;
+        return int(std::count_if(popups.popups.begin(), popups.popups.end(), [](const auto &p) {
+            return p.text == InfoTimeoutVer || p.text == "CALIBRATION FAILED!";
+        }));
     }
 
   private slots:
@@ -150,18 +146,16 @@ class FaultMatrixTest : public QObject {
         {
             qvtest::PopupRecorder quiet;
             rig_->connect(link);
-            QCOMPARE(qvtest::statusLine(), QByteArray("QUORVAT SENSOR SIMULATOR V1.0"));
+            QCOMPARE(qvtest::statusLine(), QByteArray(kSimVersion));
         }
         // clang-format off
         qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 1000,
                        .red = 1111, .green = 1112, .blue = 1113});
         // clang-format on
         cfrot = 1111;
-        for (int i = 0; i < kParaWords; ++i)
-            pp[i] = u16(0xA000 + i);
+        pp[100] = 0xA064;
         dataRawR = 4242;
         meanR = 4343;
-        const QByteArray versionBefore(version);
         const int ptyUpsBefore = rig_->ptyGeneration();
         sim().clearFrames();
 
@@ -179,7 +173,6 @@ class FaultMatrixTest : public QObject {
         } else {
             sim().addFault(simFault(fault, cmd, link));
         }
-        const u16 ppBefore = pp[100];
         const double t0 = rt::Timer();
         if (cmd == Cmd::GetData) // one turn: STOP at the first pump, which comes inside it
             QTimer::singleShot(0, [] { poll = 0; });
@@ -200,22 +193,16 @@ class FaultMatrixTest : public QObject {
         QVERIFY2(allowed, qPrintable(outcome));
         QVERIFY2(waited, qPrintable(QString::number(took)));
 
-        // What each report looks like, and what survives it.
+        // What each report looks like; nothing is taken from a reply that failed.
         if (reported) {
             QCOMPARE(qvtest::statusLine(), QByteArray("TIMEOUT"));
             QCOMPARE(reports(popups), cmd == Cmd::CheckComLine ? 0 : 1);
-            if (cmd == Cmd::CheckComLine)
-                QCOMPARE(QByteArray(version), versionBefore);
-            if (cmd == Cmd::GetCF) {
-                QCOMPARE(qvtest::boxValue(P_EDITCFR), 1111);
-                QCOMPARE(cfrot, u16(1111));
-            }
-            if (cmd == Cmd::GetPara)
-                QCOMPARE(pp[100], ppBefore);
-            if (cmd == Cmd::GetData)
-                QCOMPARE(dataRawR, u16(4242));
-            if (cmd == Cmd::CalcCF)
-                QCOMPARE(meanR, u16(4343));
+            QCOMPARE(QByteArray(version), QByteArray(kSimVersion));
+            QCOMPARE(qvtest::boxValue(P_EDITCFR), 1111);
+            QCOMPARE(std::make_tuple(cfrot, dataRawR, meanR),
+                     std::make_tuple(u16(1111), u16(4242), u16(4343)));
+            if (!write) // the writes build the parameters from the boxes
+                QCOMPARE(pp[100], u16(0xA064));
         } else if (cmd == Cmd::SendCF && fault != Fault::Disconnect) {
             QVERIFY(qvtest::waitFor([&] {
                 return sim().factors() == qvsim::Factors{1111, 1112, 1113};

@@ -1,10 +1,8 @@
-// Every long action against every operator action that can come during its wait, over TCP and
-// over a pseudo-terminal, the operator's input arriving while the program pumps events and while
-// it is blocked (queued until its next pump). Each cell checks that no reply is decoded from
-// another request's, that no frame carries a value the operator did not set, that the buttons
-// come back, and that a close is honoured. The log ends with the matrix.
-//
-// QUORVAT_INTERLEAVING_ROWS=GO,FINISH/tcp runs those rows only (see rowSelected).
+// Every long action against every operator input that can come during its wait, over TCP and a
+// pseudo-terminal, while the program pumps events or is blocked. Each cell checks that no reply
+// is decoded from another request's, no frame carries a value the operator did not set, the
+// buttons come back and a close is honoured. The log ends with the matrix.
+// QUORVAT_INTERLEAVING_ROWS picks rows (see rowSelected).
 #include "app/startup.h"
 #include "platform/testing.h"
 #include "shell/controls.h"
@@ -35,9 +33,8 @@ enum class Action { Go, SendPower, Calculate, Finish, GetCf, StartupCheck, Try, 
 enum class Input { SendPower, GetCf, SendCf, Go, Calculate, Finish, Stop, Connect, Try, Accept,
                    Discard, Close, Type };
 // clang-format on
-// Pumping: the input comes while the action waits pumping events. Blocked: it queues up while the
-// action runs a stretch that pumps nothing. Queued: it was made together with the click that
-// starts the action, both queued while the program was busy before.
+// Pumping: the input comes while the action waits pumping events. Blocked: while it runs a
+// stretch that pumps nothing. Queued: queued together with the click that starts the action.
 enum class Timing { Pumping, Blocked, Queued };
 
 struct InputRow {
@@ -56,10 +53,9 @@ const InputRow kInputs[] = {
     {"DISCARD", &interfacepanel, INTERFACEP_BUTTONDISCARD},
     {"close", nullptr, 0},                     {"typing", nullptr, 0},
 };
-// Each action, the input that starts it, and the request during whose wait the input comes
-// (nth of its code). Pumping: a timer fires inside that wait, made long by a late reply.
-// Blocked: the simulator's thread queues the input as the request arrives, which for the
-// write-only frames is right before a pause that pumps nothing.
+// Each action, the input that starts it, and the request (nth of its code) during whose wait
+// the input comes: pumping, inside that wait made long by a late reply; blocked, queued by the
+// simulator's thread as the request arrives (for write-only frames, before a pause).
 struct Trigger {
     int code, nth;
 };
@@ -82,8 +78,7 @@ const ActionRow kActions[] = {
 const char *kTimings[] = {"pumping", "blocked", "queued with the action's click"};
 
 constexpr char kVersion[] = "INTERLEAVING TEST SENSOR V2.1";
-// What the operator has set, and what the sensor and the calculation give: every factor triple
-// and POWER value a frame may carry.
+// Every factor triple and POWER a frame may carry: the operator's, the sensor's, the calculation's.
 const QSet<QByteArray> kLegalFactors = {"1001 1002 1003", "1111 1112 1113", "1024 1024 1024"};
 constexpr unsigned short kPower = 700, kTypedPower = 321, kFactoryPower = 250;
 const QSet<QByteArray> kAllowedTitles = {"SEND POWER", "CONFIRM CALCULATION!", "INFO!",
@@ -97,8 +92,7 @@ void post(Events events) {
         QCoreApplication::postEvent(target, event); // thread-safe
 }
 
-// The simulator's thread reports each request; the blocked input is posted from there, while
-// the program is busy.
+// Posts the blocked input from the simulator's thread, at the armed request.
 struct SimWatch {
     std::mutex m;
     std::string pattern;
@@ -158,8 +152,7 @@ unsigned wordAt(const qvsim::Frame &f, int offset) {
     return unsigned(f[offset]) << 8 | f[offset + 1];
 }
 
-// The matrix as tables, one per link and timing: by (link, timing, action), what each input
-// did, in the order of the inputs.
+// The matrix: by (link, timing, action), what each input did, in the order of the inputs.
 std::map<std::tuple<int, int, int>, QStringList> g_rows;
 
 } // namespace
@@ -169,26 +162,7 @@ class InterleavingTest : public QObject {
     std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
-    // The panels afresh, their buttons guarded, the link made, the operator's values set.
-    void freshPanels(Link link) {
-        qvtest::loadPanels();
-        for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
-                        Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
-            const InputRow &b = kInputs[int(i)];
-            g_entries[b.control] = {};
-            rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
-                                 &g_entries[b.control].real);
-            rt::InstallCtrlCallback(*b.panelHandle, b.control, guarded, nullptr);
-        }
-        rig_->select(link);
-        // clang-format off
-        qvtest::enter({.power = kPower, .setValue = 1000, .maxDelta = 100,
-                       .red = 1001, .green = 1002, .blue = 1003});
-        // clang-format on
-    }
-
-    // The input as events on the real widgets, posted from a timer inside the program's wait,
-    // from the simulator's thread while the program is held, or before the action's click.
+    // The input as events on the real widgets.
     Events eventsFor(Input i) {
         Events out;
         if (i == Input::Close) {
@@ -269,12 +243,24 @@ class InterleavingTest : public QObject {
 
         rig_->reset(kVersion, [](std::uint64_t) { return qvsim::Rgb{1000, 1000, 1000}; });
         sim().setFactors({1111, 1112, 1113});
-        freshPanels(link);
-        qvtest::PopupRecorder popups; // every confirmation answered yes
-        if (action != Action::StartupCheck) {
-            rig_->connect(link);
-            QCOMPARE(QByteArray(version), QByteArray(kVersion));
+        // The panels afresh, their buttons guarded, the operator's values set.
+        qvtest::loadPanels();
+        for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
+                        Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
+            const InputRow &b = kInputs[int(i)];
+            g_entries[b.control] = {};
+            rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
+                                 &g_entries[b.control].real);
+            rt::InstallCtrlCallback(*b.panelHandle, b.control, guarded, nullptr);
         }
+        rig_->select(link);
+        // clang-format off
+        qvtest::enter({.power = kPower, .setValue = 1000, .maxDelta = 100,
+                       .red = 1001, .green = 1002, .blue = 1003});
+        // clang-format on
+        qvtest::PopupRecorder popups; // every confirmation answered yes
+        if (action != Action::StartupCheck)
+            rig_->connect(link); // the watch checks the version
         if (kInputs[int(input)].panelHandle == &interfacepanel || action == Action::Try ||
             action == Action::Discard)
             QVERIFY(qvtest::openConnectionPanel());
@@ -293,9 +279,8 @@ class InterleavingTest : public QObject {
         else if (timing == Timing::Blocked)
             g_watch.arm(trigger, eventsFor(input));
 
-        // The pumping input, inside the wait its request makes long. The operator's other hand:
-        // STOP once a GO loop has shown a few readings. And what the program holds, looked at
-        // all the time: readings, version, factors, status.
+        // The pumping input; STOP once a GO loop has shown a few readings; and what the program
+        // holds, looked at all the time.
         std::size_t framesAtClose = 0, popupsAtClose = 0;
         bool closeSeen = false;
         int goBase = -1;
@@ -325,8 +310,7 @@ class InterleavingTest : public QObject {
                 g_faults << "a reply went missing";
             if (closing && !closeSeen) {
                 closeSeen = true;
-                // A request written before the close may still be on its way to the sensor,
-                // longer on a busy machine; none can be written while this waits.
+                // A request written before the close may still be on its way.
                 sim().waitForFrames(sim().counters().framesReceived + 1,
                                     std::chrono::milliseconds(300));
                 framesAtClose = sim().frames().size();
@@ -378,8 +362,7 @@ class InterleavingTest : public QObject {
         if (!kLegalFactors.contains(triple(qvtest::boxValue(P_EDITCFR), qvtest::boxValue(P_EDITCFG),
                                            qvtest::boxValue(P_EDITCFB))))
             g_faults << "factor boxes";
-        // Every reading requested was waited for and shown, also one that STOP, CONNECT or the
-        // close box came during.
+        // Every reading requested was shown, also one that STOP, CONNECT or a close came during.
         const std::uint64_t shown = trendreadings.added() - shownBefore;
         if (shown != std::uint64_t(rig_->framesOf(cmd::GetData)))
             g_faults

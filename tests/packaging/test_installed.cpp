@@ -1,12 +1,10 @@
-// The built Debian package, unpacked into a scratch root as dpkg lays it out: its control data,
-// its files, its menu entry and metainfo checked by the desktop's own validators, and the
-// installed program run against the installed simulator by a user who cannot write the
-// program's folder, twice, with the address history surviving the restart.
+// The built Debian package unpacked as dpkg lays it out: its control data, files, menu entry and
+// metainfo, and the installed program run twice against the installed simulator by a user who
+// cannot write the program's folder, the address history surviving the restart.
 #include "tests/support/support.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -32,23 +30,6 @@ std::pair<int, QByteArray> run(const QString &program, const QStringList &args) 
     return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
 }
 
-QString packagePath() {
-    const QDir dir(QStringLiteral(QUORVAT_PACKAGE_DIR));
-    const QStringList debs = dir.entryList({QStringLiteral("quorvat_" QUORVAT_VERSION "-*.deb")},
-                                           QDir::Files, QDir::Time);
-    return debs.isEmpty() ? QString() : dir.filePath(debs.first());
-}
-
-// Every file and link under `dir`, as paths relative to it.
-QStringList treeOf(const QString &dir) {
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
 // Reads the process's standard output into `out` until it holds `line` as a whole line.
 bool waitForLine(QProcess &p, QByteArray &out, const QByteArray &line) {
     while (!out.split('\n').contains(line)) {
@@ -71,22 +52,21 @@ class InstalledTest : public QObject {
 
   private slots:
     void initTestCase() {
-        deb_ = packagePath();
-        if (deb_.isEmpty())
+        const QDir dir(QStringLiteral(QUORVAT_PACKAGE_DIR));
+        const QStringList debs = dir.entryList({"quorvat_" QUORVAT_VERSION "-*.deb"}, QDir::Files);
+        if (debs.isEmpty())
             QSKIP("no package to test in " QUORVAT_PACKAGE_DIR
                   ": scripts/package.sh builds one and runs this test");
         // Another user runs the installed program below; it must reach the scratch root.
         QVERIFY(chmod(QFile::encodeName(scratch_.path()).constData(), 0755) == 0);
+        deb_ = dir.filePath(debs.first()); // package.sh leaves one
         root_ = scratch_.filePath("root");
         const auto [code, out] = run("dpkg-deb", {"-x", deb_, root_});
         QVERIFY2(code == 0, out.constData());
     }
 
-    // The control data, menu entry and metainfo, each read or validated by its own tool, say
-    // what the package is: name, version, description, home page and dependencies (those
-    // found from the shared libraries the programs link among them); the entry starts a
-    // program on the path and names an installed icon; the metainfo launches the entry and
-    // carries this version.
+    // The control data, menu entry and metainfo, each passed by its own tool, say what the
+    // package is and needs; the entry starts the program on the path with an installed icon.
     void packageDescribesItself() {
         const QString desktop = installed("usr/share/applications/org.example.Quorvat.desktop");
         const QString metainfo = installed("usr/share/metainfo/org.example.Quorvat.metainfo.xml");
@@ -103,23 +83,20 @@ class InstalledTest : public QObject {
              {"\nPackage: quorvat\n", "\nVersion: " QUORVAT_VERSION "-",
               "\nHomepage: https://example\\.org/",
               "\nDescription: \\S[^\n]*\n \\S", // a summary, a longer text
-              "\nName=Quorvat\n", "\nComment=", "\nExec=quorvat\n",
-              "\nIcon=org\\.example\\.Quorvat\n",
+              "\nExec=quorvat\n", "\nIcon=org\\.example\\.Quorvat\n",
               "<launchable type=\"desktop-id\">org\\.example\\.Quorvat\\.desktop<",
-              "<release version=\"" QUORVAT_VERSION "\"",
-              "<image>https://example\\.org/[^<]+\\.png</image>"})
+              "<release version=\"" QUORVAT_VERSION "\""})
             QVERIFY2(QRegularExpression(pattern).match(all).hasMatch(), pattern);
         const QString depends = QRegularExpression("\nDepends: ([^\n]*)").match(all).captured(1);
-        for (const char *dependency :
-             {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libqt6serialport6",
-              "libqt6charts6", "libc6", "libstdc++6", "fonts-dejavu-core"})
+        // Those the shared libraries bring in, and the fonts the panels are drawn with.
+        for (const char *dependency : {"libqt6widgets6", "libqt6network6", "libqt6serialport6",
+                                       "libqt6charts6", "libstdc++6", "fonts-dejavu-core"})
             QVERIFY2(depends.contains(dependency), qPrintable(depends));
     }
 
-    // The program, its resource file and bitmaps share one folder, reached through a link in
+    // The program, its resource file and bitmaps share one folder, run below through a link in
     // bin/; beside them only the menu entry, icons, metainfo, licence and the simulator.
     void programAndItsFilesShareAFolder() {
-        QVERIFY(QFileInfo(installed("usr/bin/quorvat")).isSymLink()); // run below
         QStringList expected = {"usr/bin/quorvat",
                                 "usr/bin/quorvat-sensorsim",
                                 "usr/lib/quorvat/quorvat",
@@ -138,8 +115,14 @@ class InstalledTest : public QObject {
             expected << QString("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(kAppId);
             QCOMPARE(QImage(installed(expected.last())).size(), QSize(size, size));
         }
+        QStringList tree; // every file and link
+        for (QDirIterator it(root_, QDir::Files | QDir::System | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            tree << QDir(root_).relativeFilePath(it.next());
+        tree.sort();
         expected.sort();
-        QCOMPARE(treeOf(root_), expected);
+        QCOMPARE(tree, expected);
         QCOMPARE(qvtest::fileBytes(installed("usr/share/doc/quorvat/copyright")),
                  qvtest::fileBytes(QStringLiteral(QUORVAT_SOURCE_DIR "/LICENSE")));
     }
@@ -160,9 +143,8 @@ class InstalledTest : public QObject {
         qvtest::pointConnectionPanelAt(installed("usr/lib/quorvat/QuorvatV60.uir"), true, port);
 
         const QString pkgDir = installed("usr/lib/quorvat"), probe = scratch_.filePath("probe.so");
-        const QString home = scratch_.filePath("home"), runtime = scratch_.filePath("runtime");
-        QVERIFY(QDir().mkpath(home) && QDir().mkpath(runtime));
-        QVERIFY(chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        const QString home = scratch_.filePath("home"); // also the run-time folder
+        QVERIFY(QDir().mkpath(home) && chmod(QFile::encodeName(home).constData(), 0700) == 0);
         QVERIFY(QFile::copy(QStringLiteral(QUORVAT_PROBE_LIB), probe));
         // Root writes through permission bits, so as root the program runs as nobody, whose
         // folder is not the program's; anyone else finds it read-only.
@@ -173,8 +155,7 @@ class InstalledTest : public QObject {
             sim.terminate();
             sim.waitForFinished();
         });
-        for (const QString &own : {home, runtime})
-            QVERIFY(!asRoot || chown(QFile::encodeName(own).constData(), kNobody, kNobody) == 0);
+        QVERIFY(!asRoot || chown(QFile::encodeName(home).constData(), kNobody, kNobody) == 0);
         QVERIFY(asRoot || chmod(QFile::encodeName(pkgDir).constData(), 0555) == 0);
         const QString history =
             QDir(home).filePath(".local/share/quorvat/IPComboBoxQuorvatv60.ipa");
@@ -187,7 +168,7 @@ class InstalledTest : public QObject {
                 env.remove(name);
             env.insert("QT_QPA_PLATFORM", "offscreen");
             env.insert("HOME", home);
-            env.insert("XDG_RUNTIME_DIR", runtime);
+            env.insert("XDG_RUNTIME_DIR", home);
             env.insert("LD_PRELOAD", probe);
             env.insert("QUORVAT_PROBE_COMMIT", address);
             p.setProcessEnvironment(env);
@@ -203,10 +184,8 @@ class InstalledTest : public QObject {
                 qvtest::waitFor([&] { return qvtest::fileBytes(history) == historyAfter; }, 30000),
                 qvtest::fileBytes(history).toHex().constData());
             p.write("close\n");
-            QVERIFY(waitForLine(p, out, "closing"));
             QVERIFY(p.waitForFinished(30000));
-            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
             const QByteArray err = p.readAllStandardError();
             // Qt's own notes may appear there; the program's lines start with its name.
             QVERIFY2(!err.contains("quorvat:"), err.constData());

@@ -1,7 +1,6 @@
 // Preloaded into the program under test: records every path the process opens for writing,
-// creates, renames or makes a directory of, one line each, to the file named by
-// QUORVAT_WRITELOG. Only calls that succeed are recorded: a mkdir of a folder that is there
-// already writes nothing. Everything else passes straight through to the C library.
+// creates, renames or makes a folder of, a line each, to the file QUORVAT_WRITELOG names. Only
+// calls that succeed count (a mkdir of a folder that is there writes nothing).
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -32,14 +31,11 @@ void record(const char *what, int dirfd, const char *path) {
     const int fd = logFd();
     if (fd < 0 || !path)
         return;
-    char line[4200];
-    char where[64] = "";
+    // One write a line (the C library's, which is not wrapped), appended whole.
     if (path[0] != '/' && dirfd != AT_FDCWD)
-        snprintf(where, sizeof where, "<fd %d>/", dirfd);
-    const int n = snprintf(line, sizeof line, "%s %s%s\n", what, where, path);
-    if (n > 0)
-        syscall(SYS_write, fd, line,
-                static_cast<size_t>(n < int(sizeof line) ? n : sizeof line - 1));
+        dprintf(fd, "%s <fd %d>/%s\n", what, dirfd, path);
+    else
+        dprintf(fd, "%s %s\n", what, path);
 }
 
 bool writes(int flags) {
@@ -74,36 +70,27 @@ auto call(F, const char *name, bool writing, const char *what, int dirfd, const 
         return call(&name, #name, writing, what, dirfd, path, __VA_ARGS__);                        \
     }
 
-// The mode that open and openat take only with these flags.
-#define QV_MODE(flags)                                                                             \
-    mode_t mode = 0;                                                                               \
-    if (flags & (O_CREAT | O_TMPFILE)) {                                                           \
-        va_list ap;                                                                                \
-        va_start(ap, flags);                                                                       \
-        mode = static_cast<mode_t>(va_arg(ap, int));                                               \
-        va_end(ap);                                                                                \
+// open and openat, whose mode comes only with these flags.
+#define QV_WRAP_OPEN(name, params, dirfd, ...)                                                     \
+    int name params {                                                                              \
+        mode_t mode = 0;                                                                           \
+        if (f & (O_CREAT | O_TMPFILE)) {                                                           \
+            va_list ap;                                                                            \
+            va_start(ap, f);                                                                       \
+            mode = static_cast<mode_t>(va_arg(ap, int));                                           \
+            va_end(ap);                                                                            \
+        }                                                                                          \
+        return call(&name, #name, writes(f), kindOf(f), dirfd, p, __VA_ARGS__, mode);              \
     }
 
 } // namespace
 
 extern "C" {
 
-int open(const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&open, "open", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
-}
-int open64(const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&open64, "open64", writes(f), kindOf(f), AT_FDCWD, p, p, f, mode);
-}
-int openat(int d, const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&openat, "openat", writes(f), kindOf(f), d, p, d, p, f, mode);
-}
-int openat64(int d, const char *p, int f, ...) {
-    QV_MODE(f);
-    return call(&openat64, "openat64", writes(f), kindOf(f), d, p, d, p, f, mode);
-}
+QV_WRAP_OPEN(open, (const char *p, int f, ...), AT_FDCWD, p, f)
+QV_WRAP_OPEN(open64, (const char *p, int f, ...), AT_FDCWD, p, f)
+QV_WRAP_OPEN(openat, (int d, const char *p, int f, ...), d, d, p, f)
+QV_WRAP_OPEN(openat64, (int d, const char *p, int f, ...), d, d, p, f)
 
 // The fortified entry points the C library uses when the caller was built with
 // _FORTIFY_SOURCE, and the rest of the ways to create or replace a file.
