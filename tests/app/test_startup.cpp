@@ -151,19 +151,16 @@ class AppTest : public QObject {
                 if (!w->isVisibleTo(window))
                     continue;
                 QVERIFY2(window->rect().contains(w->geometry()), w->metaObject()->className());
-                const QVariant id = w->property("qv_ctrl");
                 const int style =
-                    id.isValid() ? qvtest::attr(handle, id.toInt(), rt::ATTR_CTRL_STYLE) : 0;
-                if (style != rt::CTRL_DECORATION && style != rt::CTRL_TEXT_MSG &&
-                    style != rt::CTRL_PICTURE)
-                    solid << w;
+                    qvtest::attr(handle, w->property("qv_ctrl").toInt(), rt::ATTR_CTRL_STYLE);
+                if (style == rt::CTRL_DECORATION || style == rt::CTRL_TEXT_MSG ||
+                    style == rt::CTRL_PICTURE)
+                    continue;
+                for (const QWidget *other : solid)
+                    QVERIFY2(!other->geometry().intersects(w->geometry()),
+                             qPrintable(QString("overlap at %1,%2").arg(w->x()).arg(w->y())));
+                solid << w;
             }
-            for (int i = 0; i < solid.size(); ++i)
-                for (int j = i + 1; j < solid.size(); ++j)
-                    QVERIFY2(
-                        !solid[i]->geometry().intersects(solid[j]->geometry()),
-                        qPrintable(
-                            QString("overlap at %1,%2").arg(solid[i]->x()).arg(solid[i]->y())));
         }
         QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel.png")));
     }
