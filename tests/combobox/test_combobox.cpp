@@ -267,25 +267,6 @@ class ComboBoxTest : public QObject {
             QCOMPARE(status, kUIEValueInvalid);
     }
 
-    // The run-time's list rules: -1 appends, count -1 deletes to the end, a missing value gives
-    // index -1, an index beyond the list is refused; the text field is not touched.
-    void listRules() {
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        SetCtrlVal(panel_, FLAT, "typed");
-        for (const char *item : {"a", "b", "c"})
-            QCOMPARE(Combo_InsertComboItem(panel_, FLAT, -1, item), 0);
-        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 4, "x"), kUIEIndexInvalid);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 1, "B"), 0);
-        QCOMPARE(Combo_DeleteComboItem(panel_, FLAT, 2, -1), 0);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 2, "x"), kUIEIndexInvalid);
-        for (auto [value, expected] : {std::pair{"B", 1}, {"c", -1}}) {
-            int index = 7;
-            QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, value), 0);
-            QCOMPARE(index, expected);
-        }
-        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("typed"));
-    }
-
     // Completion, case-insensitive, selects what it added; Backspace and Delete hold back the
     // next completion only; a text emptied by a cut gets the first item, wholly selected.
     // Typed: \b Backspace, \x7f Delete, \x18 select all and cut.
