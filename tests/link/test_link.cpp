@@ -34,12 +34,6 @@ namespace {
 
 constexpr char kVersion[] = "CONNECTION PANEL TEST SENSOR";
 
-const ComboRec *combo() {
-    void *data = nullptr;
-    rt::GetCtrlAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, rt::ATTR_CALLBACK_DATA, &data);
-    return static_cast<const ComboRec *>(data);
-}
-
 bool panelHidden() {
     return waitFor([] { return !rt::testing::PanelWidget(interfacepanel)->isVisible(); });
 }
@@ -268,9 +262,11 @@ class LinkTest : public QObject {
     void acceptDiscardAndLayout() {
         startUp({}, Link::Serial);
         const auto expectLayout = [](bool tcp) {
-            for (int c : {int(INTERFACEP_STRINGIPADRESS), combo()->ringCtrl, combo()->frameCtrl,
-                          int(INTERFACEP_STRINGPORTNUMBER)})
-                QCOMPARE(attr(interfacepanel, c, rt::ATTR_VISIBLE), int(tcp));
+            int address = -1; // field, list button and frame alike: test_combobox
+            Combo_GetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS, COMBO_ATTR_VISIBLE,
+                                    &address);
+            QCOMPARE(address, int(tcp));
+            QCOMPARE(attr(interfacepanel, INTERFACEP_STRINGPORTNUMBER, rt::ATTR_VISIBLE), int(tcp));
             for (int c : {INTERFACEP_EDITSELECTCOMPORT, INTERFACEP_COMPORTDEVICE})
                 QCOMPARE(attr(interfacepanel, c, rt::ATTR_VISIBLE), int(!tcp));
             QCOMPARE(attr(panel, P_IPADRESS, rt::ATTR_VISIBLE), int(tcp));
