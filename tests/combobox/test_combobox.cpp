@@ -99,10 +99,10 @@ class ComboBoxTest : public QObject {
     bool focusOn(int ctrl) {
         return QTest::qWaitFor([&] { return !popup() && GetActiveCtrl(panel_) == ctrl; });
     }
-    // Down in the text field, then `steps` more and Enter in the list.
-    bool pick(QLineEdit *e, int steps) {
+    // `open` (Down or Up) in the text field, then `steps` Down and Enter in the list.
+    bool pick(QLineEdit *e, int steps, Qt::Key open = Qt::Key_Down) {
         const int commits = count(EVENT_COMMIT);
-        QTest::keyClick(e, Qt::Key_Down);
+        QTest::keyClick(e, open);
         if (!QTest::qWaitFor([] { return popup() != nullptr; }) || GetActiveCtrl(panel_) != ring_)
             return false;
         for (int i = 0; i < steps; ++i)
@@ -258,8 +258,7 @@ class ComboBoxTest : public QObject {
         // the run-time refuses.
         for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
             QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
-        for (int a : {0, 15})
-            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
+        QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, 15, &v), kComboAttrInvalid);
         for (int status : {Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, 3),
                            Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, "x"),
                            Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, &v),
@@ -320,7 +319,7 @@ class ComboBoxTest : public QObject {
     }
 
     // Down or Up opens the list on the ring, on the text's own entry; a pick lands in the text
-    // field, cut to its maximum, as its own commit; Escape closes it; an empty list stays shut.
+    // field, cut to its maximum, as its own commit (Escape: test_link); an empty list stays shut.
     void theListFromTheKeyboard() {
         QLineEdit *e = combo(FLAT, {"alpha", "beta", "gamma", "ABCDEFGH"});
         QVERIFY(e);
@@ -328,7 +327,7 @@ class ComboBoxTest : public QObject {
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QVERIFY(focusOn(FLAT));
         seen.clear();
-        QVERIFY(pick(e, 0)); // opens on the text's own entry
+        QVERIFY(pick(e, 0, Qt::Key_Up)); // opens on the text's own entry
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QCOMPARE(count(EVENT_VAL_CHANGED), 1);
         QCOMPARE(count(EVENT_COMMIT), 1);
@@ -336,12 +335,6 @@ class ComboBoxTest : public QObject {
             QCOMPARE(s.control, int(FLAT)); // nothing addressed to the ring
         Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 5);
         QVERIFY(pick(e, 2));
-        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
-
-        QTest::keyClick(e, Qt::Key_Up);
-        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
-        QTest::keyClick(popup(), Qt::Key_Escape);
-        QVERIFY(focusOn(FLAT));
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
 
         Combo_DeleteComboItem(panel_, FLAT, 0, -1);
