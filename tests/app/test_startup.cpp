@@ -105,10 +105,9 @@ class AppTest : public QObject {
     void initTestCase() { rig_ = std::make_unique<qvtest::SensorRig>(); }
     void init() { qvtest::loadPanels(); }
 
-    // A right click on a control with a handler shows its help in a box titled "INFO!", and
-    // does nothing else; other controls, and a left click on an edit box, show nothing. The
-    // address field is a combo box, as after start-up: its right click reaches the field's
-    // handler once.
+    // A right click on a control with a handler shows its help in an "INFO!" box and does nothing
+    // else; other controls, and a left click on an edit box, show nothing. The address field, a
+    // combo box as after start-up, reaches its handler once.
     void rightClickShowsTheHelp() {
         InitIpAdressComboBox();
         rt::DisplayPanel(interfacepanel);

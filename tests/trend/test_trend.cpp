@@ -80,9 +80,8 @@ class TrendTest : public QObject {
         rig_->connect(qvtest::Link::Tcp);
     }
 
-    // Ten minutes, and at most the capacity, newest kept; oldest first, each with its own
-    // values and time to the microsecond. Steps are exact in binary, so that ages compare
-    // exactly.
+    // Ten minutes, at most the capacity, newest kept; oldest first, each with its own values and
+    // time to the microsecond. Steps are exact in binary, so that ages compare exactly.
     void keepsAndDrops() {
         const struct {
             std::size_t capacity;
@@ -91,11 +90,9 @@ class TrendTest : public QObject {
             int kept;
             double oldest;
         } rows[] = {
-            // clang-format off
-            {ReadingStore::kCapacity, 4801, 0.125, 4801, 0.0},  // ten minutes exactly
-            {1000, 5000, 0.001, 1000, 4.0},                     // capacity reached
-            {ReadingStore::kCapacity, 4801, 1.0, 601, 4200.0},  // 80 min > 2^32 microseconds
-            // clang-format on
+            {ReadingStore::kCapacity, 4801, 0.125, 4801, 0.0}, // ten minutes exactly
+            {1000, 5000, 0.001, 1000, 4.0},                    // capacity reached
+            {ReadingStore::kCapacity, 4801, 1.0, 601, 4200.0}, // 80 min > 2^32 microseconds
         };
         for (const auto &r : rows) {
             ReadingStore store(r.capacity);
