@@ -112,8 +112,7 @@ class AppTest : public QObject {
         InitIpAdressComboBox();
         rt::DisplayPanel(interfacepanel);
         rt::DisplayPanel(trendpanel);
-        // Dimmed and hidden controls take no clicks: the accept button starts dimmed, the
-        // device line shows with RS-232 only.
+        // Dimmed and hidden controls take no clicks: ACCEPT starts dimmed, the device line hidden.
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 0);
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_COMPORTDEVICE, rt::ATTR_VISIBLE, 1);
         for (auto [resource, handle] :
@@ -231,10 +230,9 @@ class AppTest : public QObject {
         QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
     }
 
-    // The history stays beside the program while a write there works, and the try leaves no
-    // trace, not even on a temporary left from before. Where writes fail for everyone, root
-    // included (/proc), it goes to the data folder, made for the purpose. When no folder can
-    // hold it, start-up goes on without one and says so.
+    // The history stays beside the program while a write there works, the try leaving no trace,
+    // not even on an old temporary. Where writes fail for everyone, root included (/proc), it goes
+    // to the data folder, made for it. When no folder can hold it, start-up says so and goes on.
     void whereTheHistoryGoes() {
         const QString dataHome = home_.filePath("data");
         const QString data = QDir(dataHome).filePath(QCoreApplication::applicationName());
