@@ -172,16 +172,11 @@ class AppTest : public QObject {
                                  {P_DATARAWG_A, P_DATARAWG_B}, {P_DATARAWB_A, P_DATARAWB_B}};
         const struct {
             u16 v[6]; // calibrated, then raw
-            int spreadCal, spreadRaw;
+            u16 spreadCal, spreadRaw;
         } rows[] = {
             {{1001, 1002, 1003, 2001, 2002, 2503}, 2, 502},
             {{100, 200, 150, 1000, 1000, 1000}, 100, 0}, // middle value last; all equal
             {{65535, 0, 0, 0, 0, 65535}, 65535, 65535},  // full range, red the largest
-        };
-        const auto shown = [](int control) {
-            int v = -1;
-            rt::GetCtrlVal(panel, control, &v);
-            return v;
         };
         for (const auto &r : rows) {
             for (int i = 0; i < 6; ++i)
@@ -189,9 +184,9 @@ class AppTest : public QObject {
             SetPanelData();
             for (int i = 0; i < 6; ++i)
                 for (int control : shows[i])
-                    QCOMPARE(shown(control), int(r.v[i]));
-            QCOMPARE(shown(P_DELTACALIB), r.spreadCal);
-            QCOMPARE(shown(P_DELTARAW), r.spreadRaw);
+                    QCOMPARE(qvtest::boxValue(control), r.v[i]);
+            QCOMPARE(qvtest::boxValue(P_DELTACALIB), r.spreadCal);
+            QCOMPARE(qvtest::boxValue(P_DELTARAW), r.spreadRaw);
         }
     }
 
