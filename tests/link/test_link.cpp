@@ -116,12 +116,6 @@ class LinkTest : public QObject {
         tcpcon = 0;
     }
 
-    void cleanupTestCase() {
-        discardPanels();
-        project_.reset();
-        rig_.reset();
-    }
-
     // Read: whole records of 101 bytes, the first ten: a damaged record costs itself, no file is
     // too big; no file is no history, a folder an error. Written: 99 characters whole, an entry
     // that would be cut left out; a rewrite that cannot finish leaves the old file, no temporary.
