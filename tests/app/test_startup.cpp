@@ -171,8 +171,7 @@ class AppTest : public QObject {
                                  {P_DATAB_A, P_DATAB_B},       {P_DATARAWR_A, P_DATARAWR_B},
                                  {P_DATARAWG_A, P_DATARAWG_B}, {P_DATARAWB_A, P_DATARAWB_B}};
         const struct {
-            u16 v[6]; // calibrated, then raw
-            u16 spreadCal, spreadRaw;
+            u16 v[6], spreadCal, spreadRaw; // v: calibrated, then raw
         } rows[] = {
             {{1001, 1002, 1003, 2001, 2002, 2503}, 2, 502},
             {{100, 200, 150, 1000, 1000, 1000}, 100, 0}, // middle value last; all equal

@@ -388,14 +388,13 @@ class LinkTest : public QObject {
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray("Invalid port number"));
 
         const struct {
-            const char *port, *host;
+            const char *port, *host, *box; // box empty: no connect tried
             int number;
-            const char *box; // empty: no connect tried
         } rows[] = {
-            {"5000x", "h", 5000, ""}, // digits, then more
-            {"x5000", "127.0.0.1", 0, "InvalidParameter"},
-            {"99999999999999999999", "127.0.0.1", INT_MAX, "InvalidParameter"},
-            {"10001", "", 10001, "InvalidParameter"}, // no address
+            {"5000x", "h", "", 5000}, // digits, then more
+            {"x5000", "127.0.0.1", "InvalidParameter", 0},
+            {"99999999999999999999", "127.0.0.1", "InvalidParameter", INT_MAX},
+            {"10001", "", "InvalidParameter", 10001}, // no address
         };
         for (const auto &r : rows) {
             // Over the pty: no failed TCP check to wait out.

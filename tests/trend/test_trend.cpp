@@ -85,14 +85,12 @@ class TrendTest : public QObject {
     void keepsAndDrops() {
         const struct {
             std::size_t capacity;
-            int count;
-            double step;
-            int kept;
-            double oldest;
+            int count, kept;
+            double step, oldest;
         } rows[] = {
-            {ReadingStore::kCapacity, 4801, 0.125, 4801, 0.0}, // ten minutes exactly
-            {1000, 5000, 0.001, 1000, 4.0},                    // capacity reached
-            {ReadingStore::kCapacity, 4801, 1.0, 601, 4200.0}, // 80 min > 2^32 microseconds
+            {ReadingStore::kCapacity, 4801, 4801, 0.125, 0.0}, // ten minutes exactly
+            {1000, 5000, 1000, 0.001, 4.0},                    // capacity reached
+            {ReadingStore::kCapacity, 4801, 601, 1.0, 4200.0}, // 80 min > 2^32 microseconds
         };
         for (const auto &r : rows) {
             ReadingStore store(r.capacity);
