@@ -160,12 +160,10 @@ class LinkTest : public QObject {
         QCOMPARE(fileBytes(unitPath()), old);
 
         const IpHistory next = historyOf({"10.9.9.9", "10.0.0.1"});
-        int status = 0;
         {
             const qvtest::FileSizeLimit full(150); // the disk fills up halfway through
-            status = WriteIpHistory(unitName().constData(), next);
+            QVERIFY(WriteIpHistory(unitName().constData(), next) < 0);
         }
-        QVERIFY(status < 0);
         QCOMPARE(fileBytes(unitPath()), old);
         QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
                  QStringList{"IPComboBoxQuorvatv60.ipa"});
@@ -293,7 +291,6 @@ class LinkTest : public QObject {
             }));
             QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
         }
-        QCOMPARE(comprotocol, u16(0));
         click(interfacepanel, INTERFACEP_BUTTONACCEPT);
         QVERIFY(panelHidden());
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
