@@ -105,16 +105,14 @@ class AppTest : public QObject {
     void initTestCase() { rig_ = std::make_unique<qvtest::SensorRig>(); }
     void init() { qvtest::loadPanels(); }
 
-    // A right click on a control with a handler shows its help in a box titled "INFO!", and
-    // does nothing else; other controls, and a left click on an edit box, show nothing. The
-    // address field is a combo box, as after start-up: its right click reaches the field's
-    // handler once.
+    // A right click on a control with a handler shows its help in an "INFO!" box and does nothing
+    // else; other controls, and a left click on an edit box, show nothing. The address field, a
+    // combo box as after start-up, reaches its handler once.
     void rightClickShowsTheHelp() {
         InitIpAdressComboBox();
         rt::DisplayPanel(interfacepanel);
         rt::DisplayPanel(trendpanel);
-        // Dimmed and hidden controls take no clicks: the accept button starts dimmed, the
-        // device line shows with RS-232 only.
+        // Dimmed and hidden controls take no clicks: ACCEPT starts dimmed, the device line hidden.
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONACCEPT, rt::ATTR_DIMMED, 0);
         rt::SetCtrlAttribute(interfacepanel, INTERFACEP_COMPORTDEVICE, rt::ATTR_VISIBLE, 1);
         for (auto [resource, handle] :
@@ -151,19 +149,16 @@ class AppTest : public QObject {
                 if (!w->isVisibleTo(window))
                     continue;
                 QVERIFY2(window->rect().contains(w->geometry()), w->metaObject()->className());
-                const QVariant id = w->property("qv_ctrl");
                 const int style =
-                    id.isValid() ? qvtest::attr(handle, id.toInt(), rt::ATTR_CTRL_STYLE) : 0;
-                if (style != rt::CTRL_DECORATION && style != rt::CTRL_TEXT_MSG &&
-                    style != rt::CTRL_PICTURE)
-                    solid << w;
+                    qvtest::attr(handle, w->property("qv_ctrl").toInt(), rt::ATTR_CTRL_STYLE);
+                if (style == rt::CTRL_DECORATION || style == rt::CTRL_TEXT_MSG ||
+                    style == rt::CTRL_PICTURE)
+                    continue;
+                for (const QWidget *other : solid)
+                    QVERIFY2(!other->geometry().intersects(w->geometry()),
+                             qPrintable(QString("overlap at %1,%2").arg(w->x()).arg(w->y())));
+                solid << w;
             }
-            for (int i = 0; i < solid.size(); ++i)
-                for (int j = i + 1; j < solid.size(); ++j)
-                    QVERIFY2(
-                        !solid[i]->geometry().intersects(solid[j]->geometry()),
-                        qPrintable(
-                            QString("overlap at %1,%2").arg(solid[i]->x()).arg(solid[i]->y())));
         }
         QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel.png")));
     }
@@ -176,18 +171,11 @@ class AppTest : public QObject {
                                  {P_DATAB_A, P_DATAB_B},       {P_DATARAWR_A, P_DATARAWR_B},
                                  {P_DATARAWG_A, P_DATARAWG_B}, {P_DATARAWB_A, P_DATARAWB_B}};
         const struct {
-            u16 v[6]; // calibrated, then raw
-            int spreadCal, spreadRaw;
+            u16 v[6], spreadCal, spreadRaw; // v: calibrated, then raw
         } rows[] = {
             {{1001, 1002, 1003, 2001, 2002, 2503}, 2, 502},
             {{100, 200, 150, 1000, 1000, 1000}, 100, 0}, // middle value last; all equal
-            {{0, 65535, 7, 300, 300, 20}, 65535, 280},   // full range; two largest equal
-            {{65535, 0, 0, 0, 0, 65535}, 65535, 65535},  // red the largest
-        };
-        const auto shown = [](int control) {
-            int v = -1;
-            rt::GetCtrlVal(panel, control, &v);
-            return v;
+            {{65535, 0, 0, 0, 0, 65535}, 65535, 65535},  // full range, red the largest
         };
         for (const auto &r : rows) {
             for (int i = 0; i < 6; ++i)
@@ -195,9 +183,9 @@ class AppTest : public QObject {
             SetPanelData();
             for (int i = 0; i < 6; ++i)
                 for (int control : shows[i])
-                    QCOMPARE(shown(control), int(r.v[i]));
-            QCOMPARE(shown(P_DELTACALIB), r.spreadCal);
-            QCOMPARE(shown(P_DELTARAW), r.spreadRaw);
+                    QCOMPARE(qvtest::boxValue(control), r.v[i]);
+            QCOMPARE(qvtest::boxValue(P_DELTACALIB), r.spreadCal);
+            QCOMPARE(qvtest::boxValue(P_DELTARAW), r.spreadRaw);
         }
     }
 
@@ -236,10 +224,9 @@ class AppTest : public QObject {
         QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
     }
 
-    // The history stays beside the program while a write there works, and the try leaves no
-    // trace, not even on a temporary left from before. Where writes fail for everyone, root
-    // included (/proc), it goes to the data folder, made for the purpose. When no folder can
-    // hold it, start-up goes on without one and says so.
+    // The history stays beside the program while a write there works, the try leaving no trace,
+    // not even on an old temporary. Where writes fail for everyone, root included (/proc), it goes
+    // to the data folder, made for it. When no folder can hold it, start-up says so and goes on.
     void whereTheHistoryGoes() {
         const QString dataHome = home_.filePath("data");
         const QString data = QDir(dataHome).filePath(QCoreApplication::applicationName());
@@ -260,12 +247,8 @@ class AppTest : public QObject {
         const QString unmakeable = "/proc/quorvat-no-such-folder";
         const QByteArray err = startUpIn("/proc", unmakeable);
         QCOMPARE(err.count('\n'), 1);
-        QVERIFY2(
-            err.startsWith(
-                "quorvat: cannot create the folder " +
-                QFile::encodeName(QDir(unmakeable).filePath(QCoreApplication::applicationName())) +
-                " for the address history"),
-            err.constData());
+        QVERIFY2(err.startsWith("quorvat: cannot create the folder " + unmakeable.toUtf8()),
+                 err.constData());
         QCOMPARE(ipComboBoxFileName[0], '\0');
         QCOMPARE(addressList(), QByteArrayList());
         qunsetenv("XDG_DATA_HOME");

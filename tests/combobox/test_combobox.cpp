@@ -45,7 +45,6 @@ struct Seen {
     int data1;
 };
 std::vector<Seen> seen;
-int userResult = 0;
 std::function<void(const Seen &)> onEvent; // runs where the program's own handler would
 int userData = 0;                          // its address is the string controls' callback data
 
@@ -53,7 +52,7 @@ int user(int, int control, int event, void *data, int data1, int) {
     seen.push_back({control, event, data, data1});
     if (onEvent)
         onEvent(seen.back());
-    return userResult;
+    return 0;
 }
 
 int count(int event) {
@@ -85,11 +84,11 @@ class ComboBoxTest : public QObject {
     int ring_ = 0;
 
     // A combo box on `ctrl` holding `items`, with the focus in its text field.
-    QLineEdit *combo(int ctrl, std::initializer_list<const char *> items) {
+    QLineEdit *combo(int ctrl, const QByteArrayList &items) {
         if (Combo_NewComboBox(panel_, ctrl) != ctrl)
             return nullptr;
-        for (const char *item : items)
-            Combo_InsertComboItem(panel_, ctrl, -1, item);
+        for (const QByteArray &item : items)
+            Combo_InsertComboItem(panel_, ctrl, -1, item.constData());
         ring_ = recordOf(panel_, ctrl)->ringCtrl;
         SetActiveCtrl(panel_, ctrl);
         QApplication::processEvents();
@@ -99,10 +98,10 @@ class ComboBoxTest : public QObject {
     bool focusOn(int ctrl) {
         return QTest::qWaitFor([&] { return !popup() && GetActiveCtrl(panel_) == ctrl; });
     }
-    // Down in the text field, then `steps` more and Enter in the list.
-    bool pick(QLineEdit *e, int steps) {
+    // `open` (Down or Up) in the text field, then `steps` Down and Enter in the list.
+    bool pick(QLineEdit *e, int steps, Qt::Key open = Qt::Key_Down) {
         const int commits = count(EVENT_COMMIT);
-        QTest::keyClick(e, Qt::Key_Down);
+        QTest::keyClick(e, open);
         if (!QTest::qWaitFor([] { return popup() != nullptr; }) || GetActiveCtrl(panel_) != ring_)
             return false;
         for (int i = 0; i < steps; ++i)
@@ -131,7 +130,6 @@ class ComboBoxTest : public QObject {
         DisplayPanel(panel_);
         QVERIFY(QTest::qWaitForWindowActive(testing::PanelWidget(panel_)));
         seen.clear();
-        userResult = 0;
         onEvent = nullptr;
     }
     void cleanup() {
@@ -183,30 +181,25 @@ class ComboBoxTest : public QObject {
         combo_testing::SetAllocator(nullptr);
         QCOMPARE(controls(), before);
         QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        for (auto [p, c] : {std::pair{panel_, int(FLAT)},
-                            {panel_, NUM},
-                            {panel_, NOTE},
-                            {panel_, 99},
-                            {999, FLAT}})
-            QCOMPARE(Combo_NewComboBox(p, c), kComboWrongControl);
+        for (int c : {int(FLAT), int(NUM), 99}) // already one, not a string, no such control
+            QCOMPARE(Combo_NewComboBox(panel_, c), kComboWrongControl);
         QCOMPARE(controls(), before + 2);
 
-        // A plain string control, also one whose callback data points at something else: that
-        // is never read as a record (the sanitizer build would see it).
+        // A string control whose callback data points at something else: no call reads it as a
+        // record (the sanitizer build would see it). (No callback data: NUM above.)
         char *stray = new char[1]{0};
         SetCtrlAttribute(panel_, SUNK, ATTR_CALLBACK_DATA, static_cast<void *>(stray));
         int index = 0, value = 0;
         char font[8];
-        for (int ctrl : {PLAIN, SUNK, NUM})
-            for (int status : {Combo_SetComboAttribute(panel_, ctrl, COMBO_ATTR_VISIBLE, 0),
-                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_WIDTH, &value),
-                               Combo_GetComboAttribute(panel_, ctrl, COMBO_ATTR_TEXT_FONT, font),
-                               Combo_InsertComboItem(panel_, ctrl, 0, "x"),
-                               Combo_DeleteComboItem(panel_, ctrl, 0, 1),
-                               Combo_ReplaceComboItem(panel_, ctrl, 0, "x"),
-                               Combo_GetIndexFromValue(panel_, ctrl, &index, "x"),
-                               Combo_DiscardComboBox(panel_, ctrl)})
-                QCOMPARE(status, kComboWrongControl);
+        for (int status : {Combo_SetComboAttribute(panel_, SUNK, COMBO_ATTR_VISIBLE, 0),
+                           Combo_GetComboAttribute(panel_, SUNK, COMBO_ATTR_WIDTH, &value),
+                           Combo_GetComboAttribute(panel_, SUNK, COMBO_ATTR_TEXT_FONT, font),
+                           Combo_InsertComboItem(panel_, SUNK, 0, "x"),
+                           Combo_DeleteComboItem(panel_, SUNK, 0, 1),
+                           Combo_ReplaceComboItem(panel_, SUNK, 0, "x"),
+                           Combo_GetIndexFromValue(panel_, SUNK, &index, "x"),
+                           Combo_DiscardComboBox(panel_, SUNK)})
+            QCOMPARE(status, kComboWrongControl);
         QCOMPARE(SendValChangedEvent(reinterpret_cast<ComboRec *>(stray)), kComboWrongControl);
         SetCtrlAttribute(panel_, SUNK, ATTR_CALLBACK_DATA, static_cast<void *>(nullptr));
         delete[] stray;
@@ -259,36 +252,15 @@ class ComboBoxTest : public QObject {
         QCOMPARE(QByteArray(font), QByteArray("DejaVu"));
         QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, &v), 0);
         QCOMPARE(v, 16);
-        // Refused: attributes not accepted or read only, values of the other kind, and writes
-        // the run-time refuses.
+        // Refused: unknown or read-only attributes, values of the wrong kind or the run-time's.
         for (int a : {COMBO_ATTR_HEIGHT, COMBO_ATTR_TEXT_FONT_NAME_LENGTH, 0, 15})
             QCOMPARE(Combo_SetComboAttribute(panel_, FLAT, a, 0), kComboAttrInvalid);
-        for (int a : {0, 15})
-            QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, a, &v), kComboAttrInvalid);
+        QCOMPARE(Combo_GetComboAttribute(panel_, FLAT, 15, &v), kComboAttrInvalid);
         for (int status : {Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, 3),
                            Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_WIDTH, "x"),
                            Combo_GetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_FONT, &v),
                            Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_TEXT_POINT_SIZE, 0)})
             QCOMPARE(status, kUIEValueInvalid);
-    }
-
-    // The run-time's list rules: -1 appends, count -1 deletes to the end, a missing value gives
-    // index -1, an index beyond the list is refused; the text field is not touched.
-    void listRules() {
-        QCOMPARE(Combo_NewComboBox(panel_, FLAT), int(FLAT));
-        SetCtrlVal(panel_, FLAT, "typed");
-        for (const char *item : {"a", "b", "c"})
-            QCOMPARE(Combo_InsertComboItem(panel_, FLAT, -1, item), 0);
-        QCOMPARE(Combo_InsertComboItem(panel_, FLAT, 4, "x"), kUIEIndexInvalid);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 1, "B"), 0);
-        QCOMPARE(Combo_DeleteComboItem(panel_, FLAT, 2, -1), 0);
-        QCOMPARE(Combo_ReplaceComboItem(panel_, FLAT, 2, "x"), kUIEIndexInvalid);
-        for (auto [value, expected] : {std::pair{"B", 1}, {"c", -1}}) {
-            int index = 7;
-            QCOMPARE(Combo_GetIndexFromValue(panel_, FLAT, &index, value), 0);
-            QCOMPARE(index, expected);
-        }
-        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("typed"));
     }
 
     // Completion, case-insensitive, selects what it added; Backspace and Delete hold back the
@@ -316,10 +288,8 @@ class ComboBoxTest : public QObject {
         QFETCH(int, maxLength);
         QFETCH(QByteArray, typed);
         QFETCH(QString, shown);
-        QLineEdit *e = combo(FLAT, {});
+        QLineEdit *e = combo(FLAT, items);
         QVERIFY(e);
-        for (const QByteArray &item : items)
-            Combo_InsertComboItem(panel_, FLAT, -1, item.constData());
         Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, maxLength);
         const auto state = [&] { return e->text() + "|" + e->selectedText(); };
         QStringList atValueChanged; // the user callback sees each change already completed
@@ -344,7 +314,7 @@ class ComboBoxTest : public QObject {
     }
 
     // Down or Up opens the list on the ring, on the text's own entry; a pick lands in the text
-    // field, cut to its maximum, as its own commit; Escape closes it; an empty list stays shut.
+    // field, cut to its maximum, as its own commit (Escape: test_link); an empty list stays shut.
     void theListFromTheKeyboard() {
         QLineEdit *e = combo(FLAT, {"alpha", "beta", "gamma", "ABCDEFGH"});
         QVERIFY(e);
@@ -352,7 +322,7 @@ class ComboBoxTest : public QObject {
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QVERIFY(focusOn(FLAT));
         seen.clear();
-        QVERIFY(pick(e, 0)); // opens on the text's own entry
+        QVERIFY(pick(e, 0, Qt::Key_Up)); // opens on the text's own entry
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("beta"));
         QCOMPARE(count(EVENT_VAL_CHANGED), 1);
         QCOMPARE(count(EVENT_COMMIT), 1);
@@ -360,12 +330,6 @@ class ComboBoxTest : public QObject {
             QCOMPARE(s.control, int(FLAT)); // nothing addressed to the ring
         Combo_SetComboAttribute(panel_, FLAT, COMBO_ATTR_MAX_ENTRY_LENGTH, 5);
         QVERIFY(pick(e, 2));
-        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
-
-        QTest::keyClick(e, Qt::Key_Up);
-        QVERIFY(QTest::qWaitFor([] { return popup() != nullptr; }));
-        QTest::keyClick(popup(), Qt::Key_Escape);
-        QVERIFY(focusOn(FLAT));
         QCOMPARE(ctrlText(panel_, FLAT), QByteArray("ABCDE"));
 
         Combo_DeleteComboItem(panel_, FLAT, 0, -1);
@@ -423,18 +387,12 @@ class ComboBoxTest : public QObject {
         }
     }
 
-    // The user callback's non-zero result drops the key. A sent value change arrives now, its
-    // commit later; removed before the commit is due, the commit is dropped. The callback may
-    // remove its own combo box, as the program's address field's does on every commit.
+    // A sent value change arrives now, its commit later; removed before the commit is due, the
+    // commit is dropped. The callback may remove its own combo box, as the program's address
+    // field's does on every commit.
     void userCallbackAndSentEvents() {
         QLineEdit *e = combo(FLAT, {"alpha", "beta"});
         QVERIFY(e);
-        userResult = 1;
-        SetCtrlVal(panel_, FLAT, "kept");
-        QTest::keyClick(e, Qt::Key_Z);
-        QCOMPARE(ctrlText(panel_, FLAT), QByteArray("kept"));
-        userResult = 0;
-
         QVERIFY(combo(SUNK, {}));
         ComboRec *r = recordOf(panel_, SUNK);
         QCOMPARE(SendValChangedEvent(r), 0);

@@ -84,14 +84,13 @@ class RecordTest : public QObject {
         qvtest::PopupRecorder popups;
         QVERIFY(AppendRecord(record(kSensor, kLink, "passed")));
         QVERIFY(AppendRecord(record(kSensor, kLink, "range")));
-        const auto calculated = [](const char *result) {
-            return line("calculate", kSensor, kLink, result);
-        };
-        QCOMPARE(qvtest::fileBytes(path),
-                 kRecordHeader + QByteArray("\r\n") + calculated("passed") + calculated("range"));
+        QCOMPARE(qvtest::fileBytes(path), kRecordHeader + QByteArray("\r\n") +
+                                              line("calculate", kSensor, kLink, "passed") +
+                                              line("calculate", kSensor, kLink, "range"));
         QVERIFY(qvtest::writeFile(path, "written by hand\r\n"));
         QVERIFY(AppendRecord(record(kSensor, kLink, "declined")));
-        QCOMPARE(qvtest::fileBytes(path), "written by hand\r\n" + calculated("declined"));
+        QCOMPARE(qvtest::fileBytes(path),
+                 "written by hand\r\n" + line("calculate", kSensor, kLink, "declined"));
         QCOMPARE(popups.count(), std::size_t(0));
     }
 
