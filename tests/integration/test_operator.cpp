@@ -13,7 +13,6 @@
 #include <utility>
 
 using namespace qv;
-using qvtest::Link;
 namespace cmd = qvsim::command;
 
 namespace {
@@ -68,11 +67,9 @@ class OperatorTest : public QObject {
             qvtest::fileBytes(rig_->file(kRecordFileName)).trimmed().split('\n');
         return lines.last().trimmed().mid(lines.last().indexOf(',') + 1);
     }
-    QByteArray recordOf(const char *event, Link link, const QByteArray &rest) const {
-        const QByteArray where = link == Link::Tcp
-                                     ? "127.0.0.1:" + QByteArray::number(rig_->sim().tcpPort())
-                                     : "COM" + QByteArray::number(qvtest::kRigComPort);
-        return QByteArray(event) + "," + kVersion + "," + where + "," + rest;
+    QByteArray recordOf(const char *event, const QByteArray &rest) const {
+        return QByteArray(event) + "," + kVersion + ",COM" +
+               QByteArray::number(qvtest::kRigComPort) + "," + rest;
     }
 
     // Clicks a command button; its handler runs to its end inside the next pump.
@@ -98,13 +95,12 @@ class OperatorTest : public QObject {
         qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 100,
                        .red = 1024, .green = 1024, .blue = 1024});
         // clang-format on
-        rig_->connect(Link::Tcp);
+        rig_->connect(qvtest::Link::Serial); // the fault matrix drives both links
         sim().clearFrames();
     }
 
     // FINISH against a sensor that stores the factors (its image, factors and the frames no
-    // other test builds checked), one that does not and a silent one: box and record say so. Over
-    // the pty: the fault matrix drives the receive path of both links.
+    // other test builds checked), one that does not and a silent one: box and record say so.
     void finishCalibration_data() {
         QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
         QTest::addColumn<QByteArray>("title");          // of the box after the notice; "" none
@@ -121,7 +117,6 @@ class OperatorTest : public QObject {
         QFETCH(QList<qvsim::Fault>, fault);
         QFETCH(QByteArray, title);
         QFETCH(QByteArray, result);
-        rig_->connect(Link::Serial);
         for (const qvsim::Fault &f : fault)
             sim().addFault(f);
         sim().setRam({}); // every word must come from FINISH
@@ -146,7 +141,7 @@ class OperatorTest : public QObject {
                      popups.last().text.c_str());
         }
         QCOMPARE(qvtest::statusLine(), QByteArray(title == kVersion ? "TIMEOUT" : kVersion));
-        QCOMPARE(lastRecord(), recordOf("finish", Link::Serial, ",,,,,,1000,1001,1002," + result));
+        QCOMPARE(lastRecord(), recordOf("finish", ",,,,,,1000,1001,1002," + result));
 
         const QList<int> finish =
             QList<int>{cmd::SetPara} + QList<int>(31, cmd::SetTeach) +
@@ -236,7 +231,7 @@ class OperatorTest : public QObject {
         QCOMPARE(sim().factors()[0], std::uint16_t(c.cfRed));
         if (!c.failAt) // a failure in a red stretch of the readings leaves the button red
             QCOMPARE(colour(P_BUTTONCALCCF), kIdleColour);
-        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, c.record));
+        QCOMPARE(lastRecord(), recordOf("calculate", c.record));
     }
 };
 
