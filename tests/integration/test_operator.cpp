@@ -28,7 +28,6 @@ int colour(int control) {
     return qvtest::attr(panel, control, rt::ATTR_CMD_BUTTON_COLOR);
 }
 
-// The titles of the boxes shown, in turn.
 QByteArrayList titles(const qvtest::PopupRecorder &popups) {
     QByteArrayList out;
     for (const qvtest::Popup &p : popups.popups)
@@ -36,7 +35,6 @@ QByteArrayList titles(const qvtest::PopupRecorder &popups) {
     return out;
 }
 
-// The code of every frame the sensor received, in turn.
 QList<int> codes(qvsim::Simulator &sim) {
     QList<int> out;
     for (const qvsim::Frame &f : sim.frames())
