@@ -73,12 +73,10 @@ const FaultRow kFaults[] = {
 
 constexpr char kSimVersion[] = "QUORVAT SENSOR SIMULATOR V1.0";
 
-// The limit a command waits for its reply.
 double limitOf(Cmd c, Link link) {
     return c == Cmd::CheckComLine && link == Link::Tcp ? 5.0 : 2.0;
 }
 
-// The matrix as a table, a case a line, printed at the end.
 QString g_table =
     "\n| command | link | fault | expected | outcome | seconds |\n|---|---|---|---|---|---|\n";
 

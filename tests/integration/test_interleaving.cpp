@@ -162,7 +162,6 @@ class InterleavingTest : public QObject {
     std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
-    // The input as events on the real widgets.
     Events eventsFor(Input i) {
         Events out;
         if (i == Input::Close) {
@@ -367,7 +366,6 @@ class InterleavingTest : public QObject {
         if (shown != std::uint64_t(rig_->framesOf(cmd::GetData)))
             g_faults
                 << QString("%1 readings shown of %2").arg(shown).arg(rig_->framesOf(cmd::GetData));
-        // The buttons come back, whatever happened.
         if (!qvtest::commandsLive())
             g_faults << "buttons still dimmed";
         // A close ends the program after the wait it came in; nothing is sent or asked after.

@@ -1,5 +1,5 @@
 // Operator sequences that neither matrix drives, against the simulator: the bytes FINISH
-// CALIBRATION sends and the checked FINISH, SEND POWER answered yes and no, CALCULATE's outcomes
+// CALIBRATION sends and the checked FINISH, SEND POWER answered no, CALCULATE's outcomes
 // from known means. Each checks what the sensor received and what the calibration record says.
 #include "calibration/calibration.h"
 #include "record/record.h"
@@ -13,7 +13,6 @@
 #include <utility>
 
 using namespace qv;
-using qvtest::Link;
 namespace cmd = qvsim::command;
 
 namespace {
@@ -29,7 +28,6 @@ int colour(int control) {
     return qvtest::attr(panel, control, rt::ATTR_CMD_BUTTON_COLOR);
 }
 
-// The titles of the boxes shown, in turn.
 QByteArrayList titles(const qvtest::PopupRecorder &popups) {
     QByteArrayList out;
     for (const qvtest::Popup &p : popups.popups)
@@ -37,7 +35,6 @@ QByteArrayList titles(const qvtest::PopupRecorder &popups) {
     return out;
 }
 
-// The code of every frame the sensor received, in turn.
 QList<int> codes(qvsim::Simulator &sim) {
     QList<int> out;
     for (const qvsim::Frame &f : sim.frames())
@@ -68,11 +65,9 @@ class OperatorTest : public QObject {
             qvtest::fileBytes(rig_->file(kRecordFileName)).trimmed().split('\n');
         return lines.last().trimmed().mid(lines.last().indexOf(',') + 1);
     }
-    QByteArray recordOf(const char *event, Link link, const QByteArray &rest) const {
-        const QByteArray where = link == Link::Tcp
-                                     ? "127.0.0.1:" + QByteArray::number(rig_->sim().tcpPort())
-                                     : "COM" + QByteArray::number(qvtest::kRigComPort);
-        return QByteArray(event) + "," + kVersion + "," + where + "," + rest;
+    QByteArray recordOf(const char *event, const QByteArray &rest) const {
+        return QByteArray(event) + "," + kVersion + ",COM" +
+               QByteArray::number(qvtest::kRigComPort) + "," + rest;
     }
 
     // Clicks a command button; its handler runs to its end inside the next pump.
@@ -98,35 +93,28 @@ class OperatorTest : public QObject {
         qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 100,
                        .red = 1024, .green = 1024, .blue = 1024});
         // clang-format on
-        rig_->connect(Link::Tcp);
+        rig_->connect(qvtest::Link::Serial); // the fault matrix drives both links
         sim().clearFrames();
     }
 
     // FINISH against a sensor that stores the factors (its image, factors and the frames no
     // other test builds checked), one that does not and a silent one: box and record say so.
     void finishCalibration_data() {
-        QTest::addColumn<Link>("link");
         QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
         QTest::addColumn<QByteArray>("title");          // of the box after the notice; "" none
         QTest::addColumn<QByteArray>("result");         // the record from read-back on
-        for (Link link : {Link::Tcp, Link::Serial}) {
-            const char *l = qvtest::linkName(link);
-            QTest::addRow("%s, stored", l) << link << QList<qvsim::Fault>() << QByteArray()
-                                           << QByteArray("1000,1001,1002,stored");
-            QTest::addRow("%s, not stored", l)
-                << link << QList{qvsim::Fault::ignore().forCommand(cmd::SetCf)}
-                << QByteArray("ATTENTION!") << QByteArray("1024,1024,1024,readback differs");
-        }
-        // Its wait is the same on both links; the serial one is the shorter.
-        QTest::newRow("serial, silent") << Link::Serial << QList{qvsim::Fault::noReply()}
-                                        << QByteArray(kVersion) << QByteArray(",,,timeout");
+        QTest::newRow("stored") << QList<qvsim::Fault>() << QByteArray()
+                                << QByteArray("1000,1001,1002,stored");
+        QTest::newRow("not stored")
+            << QList{qvsim::Fault::ignore().forCommand(cmd::SetCf)} << QByteArray("ATTENTION!")
+            << QByteArray("1024,1024,1024,readback differs");
+        QTest::newRow("silent") << QList{qvsim::Fault::noReply()} << QByteArray(kVersion)
+                                << QByteArray(",,,timeout");
     }
     void finishCalibration() {
-        QFETCH(Link, link);
         QFETCH(QList<qvsim::Fault>, fault);
         QFETCH(QByteArray, title);
         QFETCH(QByteArray, result);
-        rig_->connect(link); // TCP again for the TCP rows: the reply buffer as FINISH finds it
         for (const qvsim::Fault &f : fault)
             sim().addFault(f);
         sim().setRam({}); // every word must come from FINISH
@@ -151,7 +139,7 @@ class OperatorTest : public QObject {
                      popups.last().text.c_str());
         }
         QCOMPARE(qvtest::statusLine(), QByteArray(title == kVersion ? "TIMEOUT" : kVersion));
-        QCOMPARE(lastRecord(), recordOf("finish", link, ",,,,,,1000,1001,1002," + result));
+        QCOMPARE(lastRecord(), recordOf("finish", ",,,,,,1000,1001,1002," + result));
 
         const QList<int> finish =
             QList<int>{cmd::SetPara} + QList<int>(31, cmd::SetTeach) +
@@ -174,25 +162,17 @@ class OperatorTest : public QObject {
         QCOMPARE(sim().ram(), qvsim::factoryImage());
     }
 
-    void sendPowerAnsweredYesOrNo_data() {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("yes") << 1;
-        QTest::newRow("no") << 0;
-    }
-    // The frame with POWER, only when the operator says yes; then the factors and GO.
-    void sendPowerAnsweredYesOrNo() {
-        QFETCH(int, answer);
+    // SEND POWER answered no: no POWER reaches the sensor; the factors are read and GO starts.
+    void sendPowerAnsweredNo() {
         rt::SetCtrlVal(panel, P_EDITPOWER, 700);
         qvtest::PopupRecorder popups;
-        popups.answers = {answer};
+        popups.answers = {0};
         stopAfter(3);
         press(P_BUTTONSENDPOWER);
         QCOMPARE(titles(popups), QByteArrayList{"SEND POWER"});
-        QCOMPARE(sim().ram()[0], std::uint16_t(answer ? 700 : 250));
-        const QList<int> sent = codes(sim());
-        QCOMPARE(sent.mid(0, answer + 1), QList<int>(answer, cmd::SetPara) << cmd::GetCf);
-        QVERIFY(sent.size() >= answer + 4);
-        QCOMPARE(sent.count(cmd::GetData), sent.size() - answer - 1);
+        QCOMPARE(sim().ram()[0], std::uint16_t(250));
+        QCOMPARE(codes(sim()).mid(0, 4),
+                 (QList<int>{cmd::GetCf, cmd::GetData, cmd::GetData, cmd::GetData}));
     }
 
     // Known readings through the whole CALCULATE sequence, to the factors sent and GO started.
@@ -249,7 +229,7 @@ class OperatorTest : public QObject {
         QCOMPARE(sim().factors()[0], std::uint16_t(c.cfRed));
         if (!c.failAt) // a failure in a red stretch of the readings leaves the button red
             QCOMPARE(colour(P_BUTTONCALCCF), kIdleColour);
-        QCOMPARE(lastRecord(), recordOf("calculate", Link::Tcp, c.record));
+        QCOMPARE(lastRecord(), recordOf("calculate", c.record));
     }
 };
 

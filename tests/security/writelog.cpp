@@ -9,7 +9,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -27,14 +26,10 @@ int logFd() {
     return fd;
 }
 
-void record(const char *what, int dirfd, const char *path) {
+// One write a line (the C library's, which is not wrapped), appended whole.
+void record(const char *what, const char *path) {
     const int fd = logFd();
-    if (fd < 0 || !path)
-        return;
-    // One write a line (the C library's, which is not wrapped), appended whole.
-    if (path[0] != '/' && dirfd != AT_FDCWD)
-        dprintf(fd, "%s <fd %d>/%s\n", what, dirfd, path);
-    else
+    if (fd >= 0 && path)
         dprintf(fd, "%s %s\n", what, path);
 }
 
@@ -42,37 +37,25 @@ bool writes(int flags) {
     return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
 }
 
-// An unnamed file made in a folder (O_TMPFILE) gets a name only through a later link.
-const char *kindOf(int flags) {
-    return (flags & O_TMPFILE) == O_TMPFILE ? "tmpfile" : "open";
-}
-
-bool succeeded(int result) {
-    return result >= 0; // a descriptor, or 0
-}
-bool succeeded(FILE *f) {
-    return f != nullptr;
-}
-
 // Calls the C library's own function of the wrapper passed first (its type) with `args`; when it
-// succeeds and `writing` holds, records `path` (relative to `dirfd`) as `what`.
+// succeeds and `writing` holds, records `path` as `what`.
 template <typename F, typename... A>
-auto call(F, const char *name, bool writing, const char *what, int dirfd, const char *path,
-          A... args) {
+auto call(F, const char *name, bool writing, const char *what, const char *path, A... args) {
     const auto r = reinterpret_cast<F>(dlsym(RTLD_NEXT, name))(args...);
-    if (writing && succeeded(r))
-        record(what, dirfd, path);
+    if (writing && r >= 0) // a descriptor, or 0
+        record(what, path);
     return r;
 }
 // A wrapper of the C library's `name` with these parameters that records `path`.
-#define QV_WRAP(R, name, params, writing, what, dirfd, path, ...)                                  \
+#define QV_WRAP(R, name, params, writing, what, path, ...)                                         \
     R name params {                                                                                \
-        return call(&name, #name, writing, what, dirfd, path, __VA_ARGS__);                        \
+        return call(&name, #name, writing, what, path, __VA_ARGS__);                               \
     }
 
-// open and openat, whose mode comes only with these flags.
-#define QV_WRAP_OPEN(name, params, dirfd, ...)                                                     \
-    int name params {                                                                              \
+// open and open64, whose mode comes only with these flags. An unnamed file made in a folder
+// (O_TMPFILE) gets a name only through a later link.
+#define QV_WRAP_OPEN(name)                                                                         \
+    int name(const char *p, int f, ...) {                                                          \
         mode_t mode = 0;                                                                           \
         if (f & (O_CREAT | O_TMPFILE)) {                                                           \
             va_list ap;                                                                            \
@@ -80,36 +63,23 @@ auto call(F, const char *name, bool writing, const char *what, int dirfd, const 
             mode = static_cast<mode_t>(va_arg(ap, int));                                           \
             va_end(ap);                                                                            \
         }                                                                                          \
-        return call(&name, #name, writes(f), kindOf(f), dirfd, p, __VA_ARGS__, mode);              \
+        return call(&name, #name, writes(f), (f & O_TMPFILE) == O_TMPFILE ? "tmpfile" : "open", p, \
+                    p, f, mode);                                                                   \
     }
 
 } // namespace
 
 extern "C" {
 
-QV_WRAP_OPEN(open, (const char *p, int f, ...), AT_FDCWD, p, f)
-QV_WRAP_OPEN(open64, (const char *p, int f, ...), AT_FDCWD, p, f)
-QV_WRAP_OPEN(openat, (int d, const char *p, int f, ...), d, d, p, f)
-QV_WRAP_OPEN(openat64, (int d, const char *p, int f, ...), d, d, p, f)
+QV_WRAP_OPEN(open)
+QV_WRAP_OPEN(open64)
 
-// The fortified entry points the C library uses when the caller was built with
-// _FORTIFY_SOURCE, and the rest of the ways to create or replace a file.
-QV_WRAP(int, __open_2, (const char *p, int f), writes(f), "open", AT_FDCWD, p, p, f)
-QV_WRAP(int, __open64_2, (const char *p, int f), writes(f), "open", AT_FDCWD, p, p, f)
-QV_WRAP(int, __openat_2, (int d, const char *p, int f), writes(f), "open", d, p, d, p, f)
-QV_WRAP(int, __openat64_2, (int d, const char *p, int f), writes(f), "open", d, p, d, p, f)
-QV_WRAP(int, creat, (const char *p, mode_t m), true, "open", AT_FDCWD, p, p, m)
-QV_WRAP(int, creat64, (const char *p, mode_t m), true, "open", AT_FDCWD, p, p, m)
-QV_WRAP(FILE *, fopen, (const char *p, const char *m), (m && strpbrk(m, "wa+")), "open", AT_FDCWD,
-        p, p, m)
-QV_WRAP(FILE *, fopen64, (const char *p, const char *m), (m && strpbrk(m, "wa+")), "open", AT_FDCWD,
-        p, p, m)
-QV_WRAP(int, rename, (const char *from, const char *to), true, "rename", AT_FDCWD, to, from, to)
-QV_WRAP(int, renameat, (int fd, const char *from, int to_fd, const char *to), true, "rename", to_fd,
-        to, fd, from, to_fd, to)
-QV_WRAP(int, renameat2, (int fd, const char *from, int to_fd, const char *to, unsigned flags), true,
-        "rename", to_fd, to, fd, from, to_fd, to, flags)
+// The entry points a run of the program reaches (the fortified open from the C library's
+// callers built with _FORTIFY_SOURCE; rename when a saved file replaces one that is there).
+QV_WRAP(int, __open_2, (const char *p, int f), writes(f), "open", p, p, f)
+QV_WRAP(int, rename, (const char *from, const char *to), true, "rename", to, from, to)
+// The program's links name the whole path.
 QV_WRAP(int, linkat, (int fd, const char *from, int to_fd, const char *to, int flags), true, "link",
-        to_fd, to, fd, from, to_fd, to, flags)
-QV_WRAP(int, mkdir, (const char *p, mode_t m), true, "mkdir", AT_FDCWD, p, p, m)
+        to, fd, from, to_fd, to, flags)
+QV_WRAP(int, mkdir, (const char *p, mode_t m), true, "mkdir", p, p, m)
 }
