@@ -52,7 +52,7 @@ class TestSimulator : public QObject {
             {"unasked", "unasked:bytes=8,ms=0"},       {"flood:rate=500,cmd=any", "flood:rate=500"}};
         for (const auto &row : rows)
             QTest::newRow(row[0]) << row[0] << row[1];
-        for (const char *refused : {"explode", "late:bytes=3", "late:ms=soon", "late:ms", "late:=5",
+        for (const char *refused : {"explode", "late:bytes=3", "late:ms", "late:=5",
                                     "noreply:nth=0", "noreply:cmd=FETCH", "noreply:cmd=70000",
                                     "late:", "garbage:len=99999999"})
             QTest::newRow(refused) << refused << "";
