@@ -16,10 +16,6 @@ class SerialPortsTest : public QObject {
         QTest::addColumn<QString>("expected"); // number:name
         // clang-format off
         QTest::addRow("only the kernel's placeholders") << "ttyS0:0 ttyS1:0 ttyS2:0 ttyS3:0" << "";
-        QTest::addRow("one on-board UART: COM 1 stays ttyS0")
-            << "ttyS3:0 ttyS2:0 ttyS1:0 ttyS0:4" << "1:ttyS0";
-        QTest::addRow("an adapter on a PC without a UART")
-            << "ttyS0:0 ttyS1:0 ttyUSB0" << "1:ttyUSB0";
         QTest::addRow("on-board, then ACM, then USB")
             << "ttyUSB0 ttyACM0 ttyS1:0 ttyS0:4" << "1:ttyS0 2:ttyACM0 3:ttyUSB0";
         QTest::addRow("numeric order, gaps closed")

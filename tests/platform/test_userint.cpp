@@ -115,19 +115,6 @@ class UserIntTest : public QObject {
             captions << l->text();
         QVERIFY(captions.contains("Host name") && captions.contains("Name"));
     }
-
-    // The draw pass: displays changed in a loop that pumps are drawn from the event loop, the
-    // last value left on the screen. (Posted work handled by a pass of the pump: every
-    // whole-flow test clicks through it; a canvas: the trend's tests.)
-    void drawing() {
-        auto *label = qobject_cast<QLabel *>(testing::ControlWidget(panel_, 4));
-        testing::ResetPump();
-        for (int i = 0; i < 30; ++i) {
-            SetCtrlVal(panel_, 4, QByteArray::number(i).constData());
-            ProcessSystemEvents();
-        }
-        QVERIFY(QTest::qWaitFor([&] { return label->text() == "29"; }));
-    }
 };
 
 QTEST_MAIN(UserIntTest)
