@@ -384,9 +384,8 @@ class ComboBoxTest : public QObject {
         }
     }
 
-    // A sent value change arrives now, its commit later; removed before the commit is due, the
-    // commit is dropped. The callback may remove its own combo box, as the program's address
-    // field's does on every commit.
+    // A sent value change arrives now, its commit later or never once the box is gone. The
+    // callback may remove its own combo box, as the address field's does on every commit.
     void userCallbackAndSentEvents() {
         QLineEdit *e = combo(FLAT, {"alpha", "beta"});
         combo(SUNK, {});
