@@ -5,7 +5,6 @@
 #include "platform/testing.h"
 #include "platform/thread.h"
 #include "platform/userint.h"
-#include "platform/utility.h"
 #include "tests/support/support.h"
 
 #include <QApplication>
