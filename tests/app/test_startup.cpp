@@ -53,7 +53,6 @@ const QHash<QString, const char *> kHelp = {
     {"ButtonDiscard", InfoButtonDiscard}};
 // clang-format on
 
-// The controls of panel `resource` as the resource file has them.
 QJsonArray controlsOf(int resource) {
     const QByteArray file =
         qvtest::fileBytes(QDir(QCoreApplication::applicationDirPath()).filePath(kResourceFile));

