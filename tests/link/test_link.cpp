@@ -161,6 +161,11 @@ class LinkTest : public QObject {
             QVERIFY(WriteIpHistory(unitName().constData(), next) < 0);
         }
         QCOMPARE(fileBytes(unitPath()), old);
+        // No path, no file: not even a temporary one in the working folder.
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(project_->file("unit")));
+        QVERIFY(WriteIpHistory("", next) < 0);
+        QDir::setCurrent(cwd);
         QCOMPARE(QDir(project_->file("unit")).entryList(QDir::Files),
                  QStringList{"IPComboBoxQuorvatv60.ipa"});
     }
