@@ -1,22 +1,16 @@
 // Preloaded into the installed program by the packaging test, it acts as an operator would,
-// through the windows alone, saying each step on standard output: once the main window shows the
+// through the windows alone, saying each step on standard error: once the main window shows the
 // simulator's version it clicks CONNECT; it commits QUORVAT_PROBE_COMMIT in the connection
 // panel's field holding 127.0.0.1; then it closes the main window.
 #include <QApplication>
+#include <QDebug>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
-
-void say(const QString &line) {
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
 
 // The shown widget of kind W with this text, in the shown window with this title.
 template <typename W> W *shown(const QString &title, const QString &text) {
@@ -35,7 +29,7 @@ void step() {
     QPushButton *connect = shown<QPushButton>(main, "CONNECT");
     QLineEdit *field = shown<QLineEdit>(main + " - CONNECTION", "127.0.0.1");
     if (done == 0 && connect && shown<QLabel>(main, status)) {
-        say("status " + status);
+        qInfo().noquote() << "status " + status;
         QTest::mouseClick(connect, Qt::LeftButton);
         ++done;
     } else if (done == 1 && field) {
@@ -43,7 +37,7 @@ void step() {
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(field, address);
         QTest::keyClick(field, Qt::Key_Return);
-        say("committed " + address);
+        qInfo().noquote() << "committed " + address;
         ++done;
     } else if (done == 2 && connect) {
         // The commit was posted and has run by now: the history's write is done within it.
