@@ -119,7 +119,6 @@ class OperatorTest : public QObject {
             sim().addFault(f);
         sim().setRam({}); // every word must come from FINISH
         sim().setEeprom({});
-        sim().clearFrames();
         qvtest::enterFactors(1000, 1001, 1002);
         qvtest::PopupRecorder popups;
         std::pair<int, bool> duringNotice; // the button's colour, and GO dimmed

@@ -1,25 +1,16 @@
 // Preloaded into the installed program by the packaging test, it acts as an operator would,
-// through the windows alone, saying each step on standard output: once the main window shows the
+// through the windows alone, saying each step on standard error: once the main window shows the
 // simulator's version it clicks CONNECT; it commits QUORVAT_PROBE_COMMIT in the connection
-// panel's field holding 127.0.0.1; on a line on standard input it closes the main window.
+// panel's field holding 127.0.0.1; then it closes the main window.
 #include <QApplication>
+#include <QDebug>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
-#include <cstdio>
-
-#include <unistd.h>
-
 namespace {
-
-void say(const QString &line) {
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
 
 // The shown widget of kind W with this text, in the shown window with this title.
 template <typename W> W *shown(const QString &title, const QString &text) {
@@ -32,14 +23,13 @@ template <typename W> W *shown(const QString &title, const QString &text) {
 }
 
 int done = 0; // steps done
-bool closeAsked = false;
 
 void step() {
     const QString main = "QUORVAT V6.0", status = "QUORVAT SENSOR SIMULATOR V1.0";
     QPushButton *connect = shown<QPushButton>(main, "CONNECT");
     QLineEdit *field = shown<QLineEdit>(main + " - CONNECTION", "127.0.0.1");
     if (done == 0 && connect && shown<QLabel>(main, status)) {
-        say("status " + status);
+        qInfo().noquote() << "status " + status;
         QTest::mouseClick(connect, Qt::LeftButton);
         ++done;
     } else if (done == 1 && field) {
@@ -47,9 +37,10 @@ void step() {
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(field, address);
         QTest::keyClick(field, Qt::Key_Return);
-        say("committed " + address);
+        qInfo().noquote() << "committed " + address;
         ++done;
-    } else if (done == 2 && connect && closeAsked) {
+    } else if (done == 2 && connect) {
+        // The commit was posted and has run by now: the history's write is done within it.
         ++done;
         connect->window()->close();
     }
@@ -60,13 +51,6 @@ void start() {
     auto *timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, step);
     timer->start(20);
-    auto *input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, timer);
-    QObject::connect(input, &QSocketNotifier::activated, input, [input] {
-        char buffer[64];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            input->setEnabled(false);
-        closeAsked = true;
-    });
 }
 
 const bool installed = (qAddPreRoutine(start), true);

@@ -24,20 +24,8 @@ std::pair<int, QByteArray> run(const QString &program, const QStringList &args) 
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    const bool ended = p.waitForFinished(120000);
-    if (!ended)
-        p.kill();
+    const bool ended = p.waitForFinished(120000); // else it is killed on return
     return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
-}
-
-// Reads the process's standard output into `out` until it holds `line` as a whole line.
-bool waitForLine(QProcess &p, QByteArray &out, const QByteArray &line) {
-    while (!out.split('\n').contains(line)) {
-        if (p.state() == QProcess::NotRunning || !p.waitForReadyRead(30000))
-            return false;
-        out += p.readAllStandardOutput();
-    }
-    return true;
 }
 
 } // namespace
@@ -171,17 +159,13 @@ class InstalledTest : public QObject {
             const QStringList asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
                                           program};
             p.start(asRoot ? "setpriv" : program, asRoot ? asNobody : QStringList());
-            QByteArray out;
-            QVERIFY2(waitForLine(p, out, "status QUORVAT SENSOR SIMULATOR V1.0"),
-                     (out + p.readAllStandardError()).constData());
-            QVERIFY(waitForLine(p, out, "committed " + address));
-            QVERIFY2(
-                qvtest::waitFor([&] { return qvtest::fileBytes(history) == historyAfter; }, 30000),
-                qvtest::fileBytes(history).toHex().constData());
-            p.write("close\n");
-            QVERIFY(p.waitForFinished(30000));
-            QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
+            // The probe closes the program only once it has shown the simulator's version and
+            // the commit has run; its lines on standard error say how far it came.
+            const bool ended = p.waitForFinished(30000);
             const QByteArray err = p.readAllStandardError();
+            QVERIFY2(ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+                     err.constData());
+            QCOMPARE(qvtest::fileBytes(history), historyAfter);
             // Qt's own notes may appear there; the program's lines start with its name.
             QVERIFY2(!err.contains("quorvat:"), err.constData());
         };
