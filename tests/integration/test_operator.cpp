@@ -65,9 +65,10 @@ class OperatorTest : public QObject {
             qvtest::fileBytes(rig_->file(kRecordFileName)).trimmed().split('\n');
         return lines.last().trimmed().mid(lines.last().indexOf(',') + 1);
     }
-    QByteArray recordOf(const char *event, const QByteArray &rest) const {
-        return QByteArray(event) + "," + kVersion + ",COM" +
-               QByteArray::number(qvtest::kRigComPort) + "," + rest;
+    QByteArray recordOf(const char *event, const QByteArray &rest, bool tcp = false) const {
+        const QByteArray link = tcp ? "127.0.0.1:" + QByteArray::number(rig_->sim().tcpPort())
+                                    : "COM" + QByteArray::number(qvtest::kRigComPort);
+        return QByteArray(event) + "," + kVersion + "," + link + "," + rest;
     }
 
     // Clicks a command button; its handler runs to its end inside the next pump.
@@ -98,23 +99,31 @@ class OperatorTest : public QObject {
     }
 
     // FINISH against a sensor that stores the factors (its image, factors and the frames no
-    // other test builds checked), one that does not and a silent one: box and record say so.
+    // other test builds checked), one that does not (over both links) and a silent one: box and
+    // record say so.
     void finishCalibration_data() {
         QTest::addColumn<QList<qvsim::Fault>>("fault"); // none, or the sensor's one
         QTest::addColumn<QByteArray>("title");          // of the box after the notice; "" none
         QTest::addColumn<QByteArray>("result");         // the record from read-back on
+        QTest::addColumn<bool>("tcp");
+        const QList ignored = {qvsim::Fault::ignore().forCommand(cmd::SetCf)};
+        const QByteArray differs = "1024,1024,1024,readback differs";
         QTest::newRow("stored") << QList<qvsim::Fault>() << QByteArray()
-                                << QByteArray("1000,1001,1002,stored");
-        QTest::newRow("not stored")
-            << QList{qvsim::Fault::ignore().forCommand(cmd::SetCf)} << QByteArray("ATTENTION!")
-            << QByteArray("1024,1024,1024,readback differs");
+                                << QByteArray("1000,1001,1002,stored") << false;
+        QTest::newRow("not stored") << ignored << QByteArray("ATTENTION!") << differs << false;
+        QTest::newRow("not stored, tcp") << ignored << QByteArray("ATTENTION!") << differs << true;
         QTest::newRow("silent") << QList{qvsim::Fault::noReply()} << QByteArray(kVersion)
-                                << QByteArray(",,,timeout");
+                                << QByteArray(",,,timeout") << false;
     }
     void finishCalibration() {
         QFETCH(QList<qvsim::Fault>, fault);
         QFETCH(QByteArray, title);
         QFETCH(QByteArray, result);
+        QFETCH(bool, tcp);
+        if (tcp) {
+            rig_->connect(qvtest::Link::Tcp);
+            sim().clearFrames();
+        }
         for (const qvsim::Fault &f : fault)
             sim().addFault(f);
         sim().setRam({}); // every word must come from FINISH
@@ -138,7 +147,7 @@ class OperatorTest : public QObject {
                      popups.last().text.c_str());
         }
         QCOMPARE(qvtest::statusLine(), QByteArray(title == kVersion ? "TIMEOUT" : kVersion));
-        QCOMPARE(lastRecord(), recordOf("finish", ",,,,,,1000,1001,1002," + result));
+        QCOMPARE(lastRecord(), recordOf("finish", ",,,,,,1000,1001,1002," + result, tcp));
 
         const QList<int> finish =
             QList<int>{cmd::SetPara} + QList<int>(31, cmd::SetTeach) +
