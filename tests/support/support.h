@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <sys/resource.h>
 
 #include <deque>
 #include <functional>
@@ -86,7 +87,6 @@ void click(int panel, int control);
 void rightClick(int panel, int control);
 // Pumps events until `done` is true or `ms` have passed; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int ms = 5000);
-// Pumps events for `ms`.
 void pump(int ms);
 // Standard error, while one of these lives, goes to a file: to see what the program says there.
 class StderrCapture {
@@ -114,7 +114,7 @@ class FileSizeLimit {
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;
 
   private:
-    unsigned long saved_;
+    rlimit saved_;
     void (*savedHandler_)(int);
 };
 
