@@ -74,7 +74,6 @@ class UserIntTest : public QObject {
              {CmtGetLock(12345), kCmtLockInvalid},
              {CmtDiscardLock(12345), kCmtLockInvalid},
              {PostDeferredCallToThread(nullptr, nullptr, 1), kUIEValueInvalid},
-             {PostDeferredCallToThread(note, nullptr, 0), kUIEThreadInvalid},
              {PostDeferredCallToThread(note, nullptr, plain), kUIEThreadInvalid}});
         SetSaveFileHandler({});
         QCOMPARE(QByteArray(path), QByteArray("")); // nothing of a path that did not fit
