@@ -47,12 +47,10 @@ class UserIntTest : public QObject {
     void cleanup() { DiscardPanel(panel_); }
 
     void statusCodes() {
-        const int p = panel_;
         unsigned short u = 0;
         int n = 0;
         unsigned plain = 0; // a thread without an event loop
         std::thread([&] { plain = CmtGetCurrentThreadID(); }).join();
-        const auto note = [](void *) {};
         char path[11]; // a cut path would name another file
         SetSaveFileHandler([](const std::string &, const std::string &) { return "/tmp/a.csv"; });
         qvtest::checkStatuses(
@@ -61,12 +59,12 @@ class UserIntTest : public QObject {
              {LoadPanel(0, "t.uir", 9), kUIEPanelNotFound},
              {SetCtrlVal(999, 1, 1), kUIEPanelInvalid},
              {DiscardPanel(999), kUIEPanelInvalid},
-             {SetCtrlVal(p, 99, 1), kUIECtrlInvalid},
-             {SetCtrlVal(p, 5, 1), kUIETypeMismatch},  // a number into a canvas
-             {GetCtrlVal(p, 2, &u), kUIETypeMismatch}, // a number from a text
-             {GetNumListItems(p, 2, &n), kUIENotList},
-             {InsertListItem(p, 3, 9, "x", 9), kUIEIndexInvalid},
-             {DeleteListItem(p, 3, 5, 1), kUIEIndexInvalid},
+             {SetCtrlVal(panel_, 99, 1), kUIECtrlInvalid},
+             {SetCtrlVal(panel_, 5, 1), kUIETypeMismatch},  // a number into a canvas
+             {GetCtrlVal(panel_, 2, &u), kUIETypeMismatch}, // a number from a text
+             {GetNumListItems(panel_, 2, &n), kUIENotList},
+             {InsertListItem(panel_, 3, 9, "x", 9), kUIEIndexInvalid},
+             {DeleteListItem(panel_, 3, 5, 1), kUIEIndexInvalid},
              {SaveFilePopupText("S", "x", nullptr, 8), kUIEValueInvalid},
              {SaveFilePopupText("S", "x", path, 11), 1},
              {SaveFilePopupText("S", "x", path, 10), kUIEValueInvalid},
@@ -74,7 +72,7 @@ class UserIntTest : public QObject {
              {CmtGetLock(12345), kCmtLockInvalid},
              {CmtDiscardLock(12345), kCmtLockInvalid},
              {PostDeferredCallToThread(nullptr, nullptr, 1), kUIEValueInvalid},
-             {PostDeferredCallToThread(note, nullptr, plain), kUIEThreadInvalid}});
+             {PostDeferredCallToThread([](void *) {}, nullptr, plain), kUIEThreadInvalid}});
         SetSaveFileHandler({});
         QCOMPARE(QByteArray(path), QByteArray("")); // nothing of a path that did not fit
     }
