@@ -48,8 +48,7 @@ class PopupRecorder {
   public:
     PopupRecorder();
     ~PopupRecorder();
-    PopupRecorder(const PopupRecorder &) = delete;
-    PopupRecorder &operator=(const PopupRecorder &) = delete;
+    Q_DISABLE_COPY(PopupRecorder)
 
     std::vector<Popup> popups;
     std::deque<int> answers;
@@ -93,8 +92,7 @@ class StderrCapture {
   public:
     StderrCapture();
     ~StderrCapture();
-    StderrCapture(const StderrCapture &) = delete;
-    StderrCapture &operator=(const StderrCapture &) = delete;
+    Q_DISABLE_COPY(StderrCapture)
     // What was written so far; standard error goes back to where it was.
     QByteArray text();
 
@@ -110,8 +108,7 @@ class FileSizeLimit {
   public:
     explicit FileSizeLimit(unsigned long bytes);
     ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    Q_DISABLE_COPY(FileSizeLimit)
 
   private:
     rlimit saved_;
