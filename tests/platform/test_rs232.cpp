@@ -47,8 +47,9 @@ struct Pty {
 
 constexpr int kPort = 1;
 
-int openOn(const Pty &pty, int port = kPort, int inQueue = 512) {
-    return OpenComConfig(port, pty.name.c_str(), 19200, kParityNone, 8, 1, inQueue, 512);
+int openOn(const Pty &pty, int port = kPort, long baud = 19200, int parity = kParityNone,
+           int bits = 8, int stop = 1, int inQueue = 512) {
+    return OpenComConfig(port, pty.name.c_str(), baud, parity, bits, stop, inQueue, 512);
 }
 
 // Polls without pumping events until the queue holds `n`; with `taken`, until the port has also
@@ -71,11 +72,8 @@ class Rs232Test : public QObject {
     void statusCodes() {
         Pty pty;
         char buf[4];
-        const auto open = [&](int port, long baud, int parity, int bits, int stop) {
-            return OpenComConfig(port, pty.name.c_str(), baud, parity, bits, stop, 512, 512);
-        };
         ComPortInfo info;
-        for (int status : {open(0, 19200, 0, 8, 1), open(256, 19200, 0, 8, 1), GetInQLen(-1),
+        for (int status : {openOn(pty, 0), openOn(pty, 256), GetInQLen(-1),
                            GetComPortInfo(0, &info), GetComPortInfo(kMaxComPort + 1, &info)})
             QCOMPARE(status, kRS232InvalidPort);
         for (int status :
@@ -88,10 +86,10 @@ class Rs232Test : public QObject {
         QCOMPARE(openOn(pty), 0);
         // Settings out of range, and bad arguments, are refused before the open port is touched.
         for (int status :
-             {open(kPort, 0, 0, 8, 1), open(kPort, 9600, 5, 8, 1), open(kPort, 9600, 0, 4, 1),
-              open(kPort, 9600, 0, 9, 1), open(kPort, 9600, 0, 8, 3), SetComTime(kPort, -1.0),
-              SetComTime(kPort, std::nan("")), SetCTSMode(kPort, 2), ComWrt(kPort, nullptr, 3),
-              ComWrt(kPort, "x", -1), ComRd(kPort, nullptr, 3)})
+             {openOn(pty, kPort, 0), openOn(pty, kPort, 9600, 5), openOn(pty, kPort, 9600, 0, 4),
+              openOn(pty, kPort, 9600, 0, 9), openOn(pty, kPort, 9600, 0, 8, 3),
+              SetComTime(kPort, -1.0), SetComTime(kPort, std::nan("")), SetCTSMode(kPort, 2),
+              ComWrt(kPort, nullptr, 3), ComWrt(kPort, "x", -1), ComRd(kPort, nullptr, 3)})
             QCOMPARE(status, kRS232InternalError);
         QCOMPARE(ComWrt(kPort, "x", 0) + ComRd(kPort, buf, 0), 0);
         QCOMPARE(SetCTSMode(kPort, 0), 0);              // no modem lines on a pty, and still open
@@ -102,7 +100,7 @@ class Rs232Test : public QObject {
         // setting" and leaves the port closed.
         for (int parity = kParityNone; parity <= kParitySpace; ++parity)
             for (int dataBits = 5; dataBits <= 8; ++dataBits) {
-                const int status = open(kPort, 9600, parity, dataBits, 2);
+                const int status = openOn(pty, kPort, 9600, parity, dataBits, 2);
                 QVERIFY(status == 0 || status == kRS232InternalError);
                 QCOMPARE(GetInQLen(kPort), status == 0 ? 0 : kRS232PortNotOpen);
             }
@@ -112,7 +110,7 @@ class Rs232Test : public QObject {
     // otherwise reach the next case.)
     void theQueuesAndTheirTimeOuts() {
         Pty pty;
-        QCOMPARE(openOn(pty, kPort, 64), 0);
+        QCOMPARE(openOn(pty, kPort, 19200, kParityNone, 8, 1, 64), 0);
         QByteArray data(130, '\0');
         for (int i = 0; i < data.size(); ++i)
             data[i] = static_cast<char>(i * 7);

@@ -24,8 +24,6 @@ qvsim::Options quietSensor(const char *version, bool pty) {
     return o;
 }
 
-SensorRig::SensorRig() : SensorRig(quietSensor()) {}
-
 SensorRig::SensorRig(qvsim::Options options) {
     auto ups = ptyUps_;
     auto chained = std::move(options.onStatus);

@@ -28,9 +28,8 @@ qvsim::Options quietSensor(const char *version = nullptr, bool pty = true);
 
 class SensorRig {
   public:
-    // A simulator on an ephemeral TCP port and a pty, without noise, started at once.
-    SensorRig();
-    explicit SensorRig(qvsim::Options options);
+    // Starts the simulator at once.
+    explicit SensorRig(qvsim::Options options = quietSensor());
     ~SensorRig();
 
     qvsim::Simulator &sim() { return *sim_; }

@@ -66,7 +66,6 @@ void loadPanels() {
     rt::DisplayPanel(panel);
 }
 
-// The next of the test's answers, or `otherwise` once they are used up.
 template <class T> T nextOf(std::deque<T> &answers, T otherwise) {
     if (answers.empty())
         return otherwise;
@@ -140,18 +139,13 @@ bool live(int panelHandle, int control) {
 }
 
 void click(int panelHandle, int control) {
-    QWidget *w = widget(panelHandle, control);
-    if (w)
+    if (QWidget *w = widget(panelHandle, control))
         QTest::mouseClick(w, Qt::LeftButton);
 }
 
 void rightClick(int panelHandle, int control) {
-    QWidget *w = widget(panelHandle, control);
-    if (!w)
-        return;
-    // Spin boxes hand the mouse to their text field.
-    QWidget *target = w->focusProxy() ? w->focusProxy() : w;
-    QTest::mouseClick(target, Qt::RightButton);
+    if (QWidget *w = widget(panelHandle, control)) // a spin box hands it to its text field
+        QTest::mouseClick(w->focusProxy() ? w->focusProxy() : w, Qt::RightButton);
 }
 
 bool waitFor(const std::function<bool()> &done, int ms) {
@@ -198,9 +192,8 @@ void StderrCapture::restore() {
 }
 
 FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-    struct rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    saved_ = limit.rlim_cur;
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    struct rlimit limit = saved_;
     savedHandler_ = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process
     limit.rlim_cur = bytes;
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
@@ -208,10 +201,7 @@ FileSizeLimit::FileSizeLimit(unsigned long bytes) {
 }
 
 FileSizeLimit::~FileSizeLimit() {
-    struct rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = saved_;
-    setrlimit(RLIMIT_FSIZE, &limit);
+    setrlimit(RLIMIT_FSIZE, &saved_);
     std::signal(SIGXFSZ, savedHandler_);
 }
 

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <sys/resource.h>
 
 #include <deque>
 #include <functional>
@@ -47,8 +48,7 @@ class PopupRecorder {
   public:
     PopupRecorder();
     ~PopupRecorder();
-    PopupRecorder(const PopupRecorder &) = delete;
-    PopupRecorder &operator=(const PopupRecorder &) = delete;
+    Q_DISABLE_COPY(PopupRecorder)
 
     std::vector<Popup> popups;
     std::deque<int> answers;
@@ -86,15 +86,13 @@ void click(int panel, int control);
 void rightClick(int panel, int control);
 // Pumps events until `done` is true or `ms` have passed; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int ms = 5000);
-// Pumps events for `ms`.
 void pump(int ms);
 // Standard error, while one of these lives, goes to a file: to see what the program says there.
 class StderrCapture {
   public:
     StderrCapture();
     ~StderrCapture();
-    StderrCapture(const StderrCapture &) = delete;
-    StderrCapture &operator=(const StderrCapture &) = delete;
+    Q_DISABLE_COPY(StderrCapture)
     // What was written so far; standard error goes back to where it was.
     QByteArray text();
 
@@ -110,11 +108,10 @@ class FileSizeLimit {
   public:
     explicit FileSizeLimit(unsigned long bytes);
     ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    Q_DISABLE_COPY(FileSizeLimit)
 
   private:
-    unsigned long saved_;
+    rlimit saved_;
     void (*savedHandler_)(int);
 };
 
