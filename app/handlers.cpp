@@ -2,10 +2,10 @@
 
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
@@ -124,11 +124,16 @@ int CBF_ButtonStop(int, int, int event, void *, int, int) {
 int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetButtonsDimmed(1);
+        const unsigned line = LinkGeneration();
         CalcCF();
         RecordCalculation();
-        SendCF(); // whatever the calculation did: the boxes' factors go to the sensor
-        pause();
-        GetData();
+        // Whatever the calculation did, the boxes' factors go to the sensor; but not to what may
+        // be another sensor once the line went during the series.
+        if (LinkGeneration() == line && !LinkLost()) {
+            SendCF();
+            pause();
+            GetData();
+        }
         SetButtonsDimmed(0);
     }
     return helpOnly(event, InfoButtonCalcCF);
@@ -140,17 +145,24 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         if (!closing)
             MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+        // A line that goes ends the finish, which records it as timed out: it is never resumed
+        // on what may be another sensor.
+        const unsigned line = LinkGeneration();
+        const auto held = [line] { return LinkGeneration() == line && !LinkLost(); };
         SendPara();
-        pause();
-        SendCF();
-        pause();
+        if (held()) {
+            pause();
+            SendCF();
+            pause();
+        }
         const std::uint16_t sent[3] = {cfrot, cfgruen, cfblau};
         // Closed before the read: nothing was finished, and there is no read-back to judge.
         const bool closedBefore = closing != 0;
-        GetCF();
+        const bool readBack = held() && GetCF() && held();
         if (!closedBefore)
-            CheckReadBack(sent);
-        TryToConnect();
+            CheckReadBack(sent, readBack);
+        if (held())
+            TryToConnect();
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
         SetButtonsDimmed(0);
     }

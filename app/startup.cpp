@@ -4,8 +4,6 @@
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "logo/logo.h"
-#include "platform/rs232.h"
-#include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
@@ -81,9 +79,7 @@ int WinMain(int argc, char **argv) {
     DisplayPanel(panel);
     InitVars();
     RunUserInterface();
-    CloseCom(comport);
-    if (tcpcon != 0)
-        DisconnectFromTCPServer(g_hconversation);
+    CloseLink();
     DiscardPanel(panel);
     return 0;
 }
@@ -111,6 +107,7 @@ void InitVars() {
     SetButtonsDimmed(1);
     TryToConnect();
     SetButtonsDimmed(0);
+    StartLinkWatch();
 }
 
 int CBF_P(int, int event, void *, int, int) {

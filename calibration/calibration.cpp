@@ -1,9 +1,8 @@
 #include "calibration/calibration.h"
 
-#include "platform/rs232.h"
+#include "link/commands.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/refresh.h"
 #include "shell/state.h"
@@ -52,10 +51,6 @@ void CalcCF() {
     poll = 0;
     if (closing)
         return;
-    if (comprotocol == 0) {
-        FlushInQ(comport);
-        FlushOutQ(comport);
-    }
     if (!ConfirmPopup("CONFIRM CALCULATION!", ConfirmCalculation)) {
         calcOutcome = CalcOutcome::Declined;
         MessagePopup("INFO!", kCancelNotice);
@@ -71,8 +66,7 @@ void CalcCF() {
         }
         order = ORDER_GETDATA;
         FillTxBuf(order, 0);
-        GetDataFrame();
-        if (bytesToRead != 0) {
+        if (!GetDataFrame()) {
             calcOutcome = CalcOutcome::Timeout;
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
             if (!closing)

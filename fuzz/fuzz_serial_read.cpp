@@ -5,11 +5,11 @@
 // then the line hangs up after the reply (the sensor's end closes) and the program reopens it.
 #include "fuzz/reply.h"
 #include "fuzz/support.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/state.h"
 
 #include <QByteArray>

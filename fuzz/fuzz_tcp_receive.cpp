@@ -4,12 +4,12 @@
 // then read szReadBuf. The sensor side is a plain socket in this process, served by a thread.
 #include "fuzz/reply.h"
 #include "fuzz/support.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/state.h"
 
 #include <QCoreApplication>

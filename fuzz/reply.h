@@ -12,9 +12,9 @@
 #pragma once
 
 #include "fuzz/support.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 
 #include <algorithm>
 #include <cstdint>

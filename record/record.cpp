@@ -1,5 +1,6 @@
 #include "record/record.h"
 
+#include "link/link.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "shell/state.h"
@@ -124,11 +125,7 @@ bool writeLine(const char *path, const char *line) {
 }
 
 const char *linkText(char (&text)[300]) {
-    if (comprotocol == 0)
-        std::snprintf(text, sizeof text, "COM%u", static_cast<unsigned>(comport));
-    else
-        std::snprintf(text, sizeof text, "%.*s:%d", static_cast<int>(sizeof ipBuf - 1), ipBuf,
-                      portNum);
+    LinkName(text, sizeof text);
     return text;
 }
 

@@ -23,13 +23,9 @@ u16 smallest(u16 a, u16 b, u16 c) {
         m = c;
     return m;
 }
-} // namespace
 
-void SetPanelData() {
-    deltaraw = static_cast<u16>(largest(dataRawR, dataRawG, dataRawB) -
-                                smallest(dataRawR, dataRawG, dataRawB));
-    deltacalib = static_cast<u16>(largest(dataR, dataG, dataB) - smallest(dataR, dataG, dataB));
-
+// The fourteen reading indicators, in the documented order.
+void show() {
     SetCtrlVal(panel, P_DATAR_A, dataR);
     SetCtrlVal(panel, P_DATAR_B, dataR);
     SetCtrlVal(panel, P_DATAG_A, dataG);
@@ -44,7 +40,21 @@ void SetPanelData() {
     SetCtrlVal(panel, P_DATARAWB_B, dataRawB);
     SetCtrlVal(panel, P_DELTARAW, deltaraw);
     SetCtrlVal(panel, P_DELTACALIB, deltacalib);
+}
+} // namespace
+
+void SetPanelData() {
+    deltaraw = static_cast<u16>(largest(dataRawR, dataRawG, dataRawB) -
+                                smallest(dataRawR, dataRawG, dataRawB));
+    deltacalib = static_cast<u16>(largest(dataR, dataG, dataB) - smallest(dataR, dataG, dataB));
+
+    show();
     TrendAddReading({dataRawR, dataRawG, dataRawB, dataR, dataG, dataB});
+}
+
+void ClearPanelData() {
+    dataR = dataG = dataB = dataRawR = dataRawG = dataRawB = deltaraw = deltacalib = 0;
+    show();
 }
 
 } // namespace qv

@@ -4,6 +4,7 @@
 #include "combobox/combobox.h"
 
 #include "app/startup.h"
+#include "link/commands.h"
 #include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
@@ -12,7 +13,6 @@
 #include "platform/tcp.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
@@ -403,30 +404,23 @@ class LinkTest : public QObject {
         }
     }
 
-    // Bytes no TCP transaction awaits are dropped, even while a serial one still misses bytes:
-    // they never start a later TCP reply.
-    void strayTcpBytesNeverReachALaterReply() {
-        rig_->connect(Link::Tcp);
-        rig_->connect(Link::Serial); // the TCP conversation stays open, and its callback live
-        rig_->sim().addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf).onlyNth(1));
-        PopupRecorder popups;
-        GetCF(); // fails: all 6 still missing, none in the serial queue
-        QCOMPARE(bytesToRead, 6);
-        rig_->sim().sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
-        pump(100);
-        comprotocol = 1; // the selector changed, no reconnect
-        rig_->sim().setFactors({1001, 1002, 1003});
-        GetCF();
-        QCOMPARE(popups.count(), std::size_t(1));
-        QCOMPARE(cfrot, u16(1001));
-        QCOMPARE(cfblau, u16(1003));
+    // Bytes left on the line before a request, over either link, never start its reply.
+    void bytesLeftOnTheLineAreDropped() {
+        for (Link link : {Link::Tcp, Link::Serial}) {
+            rig_->connect(link);
+            rig_->sim().setFactors({1001, 1002, 1003});
+            rig_->sim().sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
+            pump(100);
+            QVERIFY(GetCF());
+            QCOMPARE(std::make_tuple(cfrot, cfgruen, cfblau),
+                     std::make_tuple(u16(1001), u16(1002), u16(1003)));
+        }
     }
 
-    // More server closes than the client holds conversations (256): each is reported once and
-    // releases its conversation, else the reconnects fail with "TooManyConversations".
+    // More server closes than the client holds conversations (256): each releases its
+    // conversation, else the reconnects fail with "TooManyConversations". No box says so.
     void everyServerCloseReleasesItsConversation() {
         rig_->select(Link::Tcp);
-        PopupRecorder popups;
         constexpr int kCloses = 300;
         for (int i = 0; i <= kCloses; ++i) {
             std::memset(version, 0, sizeof version);
@@ -436,11 +430,65 @@ class LinkTest : public QObject {
             if (i == kCloses)
                 break;
             rig_->sim().dropTcpConnections();
-            QVERIFY(waitFor([] { return tcpcon == 0; }));
+            QVERIFY(waitFor([] { return LinkLost(); }));
         }
-        QCOMPARE(popups.count(), std::size_t(kCloses));
-        for (const Popup &p : popups.popups)
-            QVERIFY(p.title == "TCP Client" && p.text == "Server has closed connection!");
+    }
+
+    // A line that goes is opened again by itself, without a box: idle, or under a GO loop, which
+    // waits and goes on. Back, it shows the version, this sensor's factors and no old reading.
+    // The server closing over and over never uses up the client's conversations.
+    void aLostLineComesBackByItself_data() {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<bool>("go");
+        for (Link link : {Link::Tcp, Link::Serial})
+            for (bool go : {false, true})
+                QTest::addRow("%s%s", linkName(link), go ? " during GO" : "") << link << go;
+    }
+    void aLostLineComesBackByItself() {
+        QFETCH(Link, link);
+        QFETCH(bool, go);
+        QTemporaryDir dir;
+        qvsim::Options o = quietSensor(kVersion);
+        o.ptyLink = dir.filePath("sensor").toStdString();
+        SensorRig rig(o);
+        loadPanels();
+        setStartupSizes();
+        rig.connect(link);
+        StartLinkWatch();
+        const auto lose = [&](u16 red) {
+            rig.sim().setFactors({red, 950, 1200});
+            enterFactors(1, 2, 3);
+            if (link == Link::Tcp)
+                rig.sim().dropTcpConnections();
+            else
+                rig.sim().closePty();
+        };
+        const auto back = [&](u16 red) {
+            return boxValue(P_EDITCFR) == red && statusLine() == kVersion;
+        };
+        if (!go) {
+            for (u16 red : {1100, 1101, 1102}) {
+                lose(red);
+                QVERIFY(waitFor([&] {
+                    return statusLine() == (link == Link::Tcp ? "Server has closed connection!"
+                                                              : "Serial device has gone!");
+                }));
+                if (link == Link::Serial)
+                    QVERIFY(rig.sim().reopenPty());
+                QVERIFY(waitFor([&] { return back(red); }, 10000));
+                QCOMPARE(dataRawR, u16(0));
+            }
+        } else { // driven from inside the GO loop, which pumps events
+            bool waited = false, went = false;
+            whenever([] { return dataRawR != 0; }, [&] { lose(1100); });
+            whenever([] { return statusLine() == "LINK LOST - RECONNECTING"; },
+                     [&] { waited = link == Link::Tcp || rig.sim().reopenPty(); });
+            whenever([&] { return waited && back(1100) && dataRawR != 0; },
+                     [&] { went = true, poll = 0; });
+            click(panel, P_BUTTONGO);
+            QVERIFY(waitFor([&] { return went && commandsLive(); }, 15000));
+        }
+        QCOMPARE(popups_->count(), std::size_t(0));
     }
 };
 

@@ -2,10 +2,10 @@
 // no file written but the address history and the calibration record, no outside text used as
 // a format or run past its buffer. (The sources' bounded copies: security_bounded_copies.)
 #include "app/startup.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
@@ -136,9 +136,9 @@ class SurfaceTest : public QObject {
         QVERIFY2(others.isEmpty(), qPrintable(others.join("\n")));
         QVERIFY(historyReplaced >= 1); // a whole new file put in its place
         QCOMPARE(recordWrites, 1);
-        // The committed address is the one the record names, its port the simulator's.
-        const QByteArray finish = QByteArray(",finish,") + kFormatVersion + "," + kFormatAddress +
-                                  ":" + QByteArray::number(rig.sim().tcpPort()) + ",";
+        // The record names the link in use, not an address typed but never tried.
+        const QByteArray finish = QByteArray(",finish,") + kFormatVersion +
+                                  ",127.0.0.1:" + QByteArray::number(rig.sim().tcpPort()) + ",";
         QVERIFY(qvtest::fileBytes(record).contains(finish));
         QVERIFY(qvtest::fileBytes(history).startsWith(kFormatAddress));
     }

@@ -48,8 +48,10 @@ void SensorRig::select(Link link) {
         rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER,
                        QByteArray::number(sim_->tcpPort()).constData());
     } else {
+        // Its link when it has one: that stays put when the line comes back as another pty.
+        const std::string device = sim_->ptyLink().empty() ? sim_->ptyPath() : sim_->ptyLink();
         qputenv(QByteArray("QUORVAT_COM") + QByteArray::number(kRigComPort),
-                QByteArray::fromStdString(sim_->ptyPath()));
+                QByteArray::fromStdString(device));
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, kRigComPort);
     }
