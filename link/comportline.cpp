@@ -78,7 +78,7 @@ void ShowComPortDevice(int openStatus) {
     GetComPortInfo(number, &info);
     char line[320];
     ComPortLine(line, number, info, openStatus);
-    SetCtrlVal(interfacepanel, INTERFACEP_COMPORTDEVICE, line);
+    SetCtrlVal(interfacepanel, INTERFACEP_COMPORTDEVICE, line, TextCoding::FileSystem);
 }
 
 } // namespace qv

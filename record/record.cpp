@@ -201,7 +201,7 @@ bool AppendRecord(const CalibrationRecord &r) {
                       " The calibration record cannot be written: \n %s \n The calibration goes "
                       "on, but it is not recorded. \n This box is shown once. ",
                       placed ? path : kRecordFileName);
-        MessagePopup("ATTENTION!", text);
+        MessagePopup("ATTENTION!", text, TextCoding::FileSystem);
     }
     return false;
 }
