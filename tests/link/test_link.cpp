@@ -357,8 +357,14 @@ class LinkTest : public QObject {
         rt::HidePanel(interfacepanel);
         QVERIFY(openConnectionPanel());
         QCOMPARE(line(), rigLine + "\nIn use by another program");
+        // A device named in UTF-8 is shown as named.
+        const QString named = QString::fromUtf8("/tmp/Ger\u00E4t");
+        qputenv("QUORVAT_COM5", QFile::encodeName(named));
         typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "5");
-        QVERIFY(waitFor([&] { return !line().startsWith(rigLine); }));
+        QVERIFY(waitFor([&] {
+            return shownText(interfacepanel, INTERFACEP_COMPORTDEVICE) ==
+                   "QUORVAT_COM5=" + named + ": no such device";
+        }));
         typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "4");
         QVERIFY(waitFor([&] { return line() == rigLine; }));
         QVERIFY(!tryToConnect());
