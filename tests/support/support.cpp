@@ -246,25 +246,9 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
 
 QList<QByteArrayList> csvRows(const QByteArray &bytes) {
     QList<QByteArrayList> rows;
-    QByteArrayList row;
-    QByteArray field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (quoted && c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"')
-            field += bytes[++i];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && (c == ',' || c == '\n')) {
-            row << field;
-            field.clear();
-            if (c == '\n')
-                rows << std::exchange(row, {});
-        } else if (quoted || c != '\r')
-            field += c;
-    }
-    if (!row.isEmpty() || !field.isEmpty())
-        rows << (row << field);
+    for (const QByteArray &line : bytes.split('\n'))
+        if (!line.isEmpty())
+            rows << line.chopped(line.endsWith('\r') ? 1 : 0).split(',');
     return rows;
 }
 

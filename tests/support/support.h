@@ -126,7 +126,8 @@ QString shownText(int panel, int control);       // what a text display shows, d
 int attr(int panel, int control, int attribute); // an int attribute; -1 when unreadable
 QByteArray fileBytes(const QString &path);       // empty when unreadable
 bool writeFile(const QString &path, const QByteArray &bytes); // replaces the file
-// The fields of each line of a CSV file (RFC 4180: a quoted field may hold , " CR LF).
+// The fields of each line of a CSV file whose texts hold no comma: split at commas, line ends
+// dropped.
 QList<QByteArrayList> csvRows(const QByteArray &bytes);
 QByteArray historyRecords(const QList<QByteArray> &t); // the history file holding `t`
 QList<QByteArray> addressList();                       // the address list, as it drops down
