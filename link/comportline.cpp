@@ -72,13 +72,20 @@ void ComPortLine(char *line, std::size_t size, int number, const ComPortInfo &in
 }
 
 void ShowComPortDevice(int openStatus) {
+    // What the last open said: "In use by another program" must outlive the panel's next opening.
+    static std::uint16_t lastNumber = 0;
+    static int lastStatus = 0;
     std::uint16_t number = 0;
     GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &number);
+    if (openStatus != kNoOpen || number != lastNumber) {
+        lastNumber = number;
+        lastStatus = openStatus == kNoOpen ? 0 : openStatus;
+    }
     ComPortInfo info;
     GetComPortInfo(number, &info);
     char line[320];
-    ComPortLine(line, number, info, openStatus);
-    SetCtrlVal(interfacepanel, INTERFACEP_COMPORTDEVICE, line);
+    ComPortLine(line, number, info, lastStatus);
+    SetCtrlVal(interfacepanel, INTERFACEP_COMPORTDEVICE, line, TextCoding::FileSystem);
 }
 
 } // namespace qv

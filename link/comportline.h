@@ -19,7 +19,10 @@ void ComPortLine(char (&line)[N], int number, const rt::ComPortInfo &info, int o
     ComPortLine(line, N, number, info, openStatus);
 }
 
-// Reads the serial ports again and writes the line for the number the panel holds.
-void ShowComPortDevice(int openStatus = 0);
+constexpr int kNoOpen = 1; // ShowComPortDevice: no open was made just now
+// Reads the serial ports again and writes the line for the number the panel holds, after an open
+// of it that ended with `openStatus`. Without one (kNoOpen) the line says what the last open of
+// that number said, until the number changes or an open succeeds.
+void ShowComPortDevice(int openStatus = kNoOpen);
 
 } // namespace qv

@@ -62,9 +62,9 @@ int ownNumber(const SerialPortEntry &port) {
     return static_cast<int>(key.number) + 1;
 }
 
-// Texts from the system are shown as Latin-1, like every text of the program.
+// In the file system's encoding, like the device's path they are shown with.
 std::string shown(const QString &text) {
-    return text.toLatin1().toStdString();
+    return text.toLocal8Bit().toStdString();
 }
 
 #ifdef Q_OS_LINUX

@@ -49,14 +49,14 @@ std::string ComPortDevice(int port);
 
 // What port `port` means, for showing the operator.
 struct ComPortInfo {
-    bool present = false;    // the device exists
-    std::string device;      // empty when no port has the number
-    std::string variable;    // "QUORVAT_COM<n>" when the environment named the device
-    std::string description; // as the system gives them; may be empty
-    std::string manufacturer;
-    int portsFound = 0;      // how many numbered ports this PC has
-    bool mayOpen = true;     // this user may read and write the device
-    std::string accessGroup; // when not: the group whose members may (Linux), else empty
+    bool present = false;     // the device exists
+    std::string device;       // empty when no port has the number
+    std::string variable;     // "QUORVAT_COM<n>" when the environment named the device
+    std::string description;  // as the system gives them, in the file system's encoding like the
+    std::string manufacturer; // device's path; may be empty
+    int portsFound = 0;       // how many numbered ports this PC has
+    bool mayOpen = true;      // this user may read and write the device
+    std::string accessGroup;  // when not: the group whose members may (Linux), else empty
 };
 
 // Fills `info` for `port`, reading the ports again. 0, or -2 for a port outside 1..kMaxComPort.

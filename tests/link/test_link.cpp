@@ -333,7 +333,8 @@ class LinkTest : public QObject {
     }
 
     // The line on the panel follows the number, and after a try that found the line taken says
-    // so; the status texts stay the documented ones.
+    // so, also when the panel is opened again, until the number changes or the port opens; the
+    // status texts stay the documented ones.
     void theDeviceLineOnThePanel() {
         startUp({}, Link::Serial);
         const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
@@ -352,6 +353,21 @@ class LinkTest : public QObject {
         QCOMPARE(rt::OpenComConfig(9, pty.constData(), 19200, 0, 8, 1, 512, 512), 0);
         QVERIFY(!tryToConnect());
         QCOMPARE(QByteArray(szStatus), QByteArray("Cannot open port"));
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        rt::HidePanel(interfacepanel);
+        QVERIFY(openConnectionPanel());
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        // A device named in UTF-8 is shown as named.
+        const QString named = QString::fromUtf8("/tmp/Ger\u00E4t");
+        qputenv("QUORVAT_COM5", QFile::encodeName(named));
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "5");
+        QVERIFY(waitFor([&] {
+            return shownText(interfacepanel, INTERFACEP_COMPORTDEVICE) ==
+                   "QUORVAT_COM5=" + named + ": no such device";
+        }));
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "4");
+        QVERIFY(waitFor([&] { return line() == rigLine; }));
+        QVERIFY(!tryToConnect());
         QCOMPARE(line(), rigLine + "\nIn use by another program");
         rt::CloseCom(9);
         QVERIFY(tryToConnect());
