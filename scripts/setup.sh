@@ -14,6 +14,7 @@ for extra in "$@"; do
     format) packages+=(clang-format) ;;
     xvfb) packages+=(xdotool openbox x11-apps imagemagick) ;;
     package) packages+=(dpkg-dev file desktop-file-utils appstream librsvg2-bin) ;;
+    windows) packages+=(g++-mingw-w64-x86-64) ;;
     *) echo "setup.sh: unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done
