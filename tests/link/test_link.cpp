@@ -305,18 +305,18 @@ class LinkTest : public QObject {
         const QByteArray usb = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
         // clang-format off
         const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
-                                    true, ""};
+                                    true, "", ""};
         rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
         dialout.mayOpen = noGroup.mayOpen = false;
         dialout.accessGroup = "dialout";
         odd.description = "two\nlines\tand\x7f";
         const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
-            {1, {true, "/dev/ttyS0", "", "", "", 2, true, ""}, 0, "/dev/ttyS0"},
-            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, ""}, 0,
+            {1, {true, "/dev/ttyS0", "", "", "", 2, true, "", ""}, 0, "/dev/ttyS0"},
+            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, "", ""}, 0,
              "/dev/ttyACM0: (Maker Ltd)"},
-            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, ""}, 0,
+            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, "", ""}, 0,
              "QUORVAT_COM4=/dev/none: no such device"},
-            {5, {false, "", "", "", "", 2, true, ""}, 0, "no port 5: 2 found"},
+            {5, {false, "", "", "", "", 2, true, "", ""}, 0, "no port 5: 2 found"},
             {1, dialout, 0, usb + "\nNo permission: join group dialout, then log in again"},
             {1, noGroup, rt::kRS232CannotOpenPort,
              usb + "\nNo permission: ask for read and write access to it"},
