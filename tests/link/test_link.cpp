@@ -306,10 +306,13 @@ class LinkTest : public QObject {
         // clang-format off
         const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
                                     true, "", ""};
-        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
+        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable, byId = cable, longId = cable;
         dialout.mayOpen = noGroup.mayOpen = false;
         dialout.accessGroup = "dialout";
         odd.description = "two\nlines\tand\x7f";
+        // The hint takes the second line from the stable name; a long name keeps both its ends.
+        dialout.stableName = byId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_A5XK3RJT-if00-port0";
+        longId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_USB_serial_cable_A5XK3RJT-if00-port0";
         const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
             {1, {true, "/dev/ttyS0", "", "", "", 2, true, "", ""}, 0, "/dev/ttyS0"},
             {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, "", ""}, 0,
@@ -321,6 +324,8 @@ class LinkTest : public QObject {
             {1, noGroup, rt::kRS232CannotOpenPort,
              usb + "\nNo permission: ask for read and write access to it"},
             {1, odd, 0, "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
+            {1, byId, 0, usb + "\nby-id usb-Maker_Ltd_A5XK3RJT-if00-port0"},
+            {1, longId, 0, usb + "\nby-id usb-Maker_Ltd_USB_se...e_A5XK3RJT-if00-port0"},
         };
         // clang-format on
         for (const auto &[number, info, openStatus, expected] : rows) {
