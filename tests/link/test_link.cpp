@@ -310,7 +310,6 @@ class LinkTest : public QObject {
         dialout.mayOpen = noGroup.mayOpen = false;
         dialout.accessGroup = "dialout";
         odd.description = "two\nlines\tand\x7f";
-        // The hint takes the second line from the stable name; a long name keeps both its ends.
         dialout.stableName = byId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_A5XK3RJT-if00-port0";
         longId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_USB_serial_cable_A5XK3RJT-if00-port0";
         const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
