@@ -305,22 +305,26 @@ class LinkTest : public QObject {
         const QByteArray usb = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
         // clang-format off
         const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
-                                    true, ""};
-        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
+                                    true, "", ""};
+        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable, byId = cable, longId = cable;
         dialout.mayOpen = noGroup.mayOpen = false;
         dialout.accessGroup = "dialout";
         odd.description = "two\nlines\tand\x7f";
+        dialout.stableName = byId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_A5XK3RJT-if00-port0";
+        longId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_USB_serial_cable_A5XK3RJT-if00-port0";
         const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
-            {1, {true, "/dev/ttyS0", "", "", "", 2, true, ""}, 0, "/dev/ttyS0"},
-            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, ""}, 0,
+            {1, {true, "/dev/ttyS0", "", "", "", 2, true, "", ""}, 0, "/dev/ttyS0"},
+            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, "", ""}, 0,
              "/dev/ttyACM0: (Maker Ltd)"},
-            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, ""}, 0,
+            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, "", ""}, 0,
              "QUORVAT_COM4=/dev/none: no such device"},
-            {5, {false, "", "", "", "", 2, true, ""}, 0, "no port 5: 2 found"},
+            {5, {false, "", "", "", "", 2, true, "", ""}, 0, "no port 5: 2 found"},
             {1, dialout, 0, usb + "\nNo permission: join group dialout, then log in again"},
             {1, noGroup, rt::kRS232CannotOpenPort,
              usb + "\nNo permission: ask for read and write access to it"},
             {1, odd, 0, "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
+            {1, byId, 0, usb + "\nby-id usb-Maker_Ltd_A5XK3RJT-if00-port0"},
+            {1, longId, 0, usb + "\nby-id usb-Maker_Ltd_USB_se...e_A5XK3RJT-if00-port0"},
         };
         // clang-format on
         for (const auto &[number, info, openStatus, expected] : rows) {
