@@ -12,7 +12,9 @@ fi
 
 ./scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+# Only what runs: the program, the simulator, and the resource file and bitmaps beside them.
+# The tests, the benchmark and the soak are ./test.sh's to build.
+cmake --build --preset default --target quorvat quorvat-sensorsim quorvat_resources
 bin=build/default/bin
 
 sim_pid=""

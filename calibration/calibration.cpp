@@ -56,6 +56,11 @@ void CalcCF() {
         MessagePopup("INFO!", kCancelNotice);
         return;
     }
+    // The button blinks red while the readings are taken, and is grey for the last five. Red
+    // tells the operator a series runs, so a series cut short leaves it grey too, before any box.
+    const auto stopBlinking = [] {
+        SetCtrlAttribute(panel, P_BUTTONCALCCF, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
+    };
     std::uint32_t sumR = 0, sumG = 0, sumB = 0, sumD = 0;
     int blink = 0;
     for (int i = 0; i < kReadings; ++i) {
@@ -67,6 +72,7 @@ void CalcCF() {
         order = ORDER_GETDATA;
         FillTxBuf(order, 0);
         if (!GetDataFrame()) {
+            stopBlinking();
             calcOutcome = CalcOutcome::Timeout;
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
             if (!closing)
@@ -82,8 +88,10 @@ void CalcCF() {
         sumD += deltaraw;
         ProcessSystemEvents();
         // Closed meanwhile: the reading in hand was the last; no result is worked out or shown.
-        if (closing)
+        if (closing) {
+            stopBlinking();
             return;
+        }
     }
     meanR = static_cast<std::uint16_t>(sumR / kReadings);
     meanG = static_cast<std::uint16_t>(sumG / kReadings);

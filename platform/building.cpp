@@ -66,11 +66,11 @@ void applyDisplay(Control &c) {
         static_cast<BarWidget *>(w)->setValue(static_cast<double>(c.number));
         break;
     case CTRL_TEXT_INDICATOR:
-        static_cast<QLabel *>(w)->setText(latin1(c.text));
+        static_cast<QLabel *>(w)->setText(decoded(c.text, c.textCoding));
         break;
     case CTRL_TEXT_MSG: {
         auto *l = static_cast<QLabel *>(w);
-        l->setText(latin1(c.text));
+        l->setText(decoded(c.text, c.textCoding));
         l->adjustSize();
         c.geometry.setSize(l->size());
         break;

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <clocale>
 #include <cstdio>
 
 namespace qv::rt {
@@ -31,6 +32,11 @@ int InitRunTimeEngine(int &argc, char **argv) {
         // Lives as long as the process: panels and the event loop hang on it.
         new QApplication(argc, argv);
     }
+    // Qt switches the C library to the desktop's locale on start-up; under de_DE.UTF-8 every
+    // printf("%f") of the program then writes a decimal comma into files read by machines. Qt's
+    // own number display takes its locale from the environment, not from here, and stays the
+    // user's.
+    std::setlocale(LC_NUMERIC, "C");
     // One look on every machine, whatever its desktop theme.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("DejaVu Sans"));

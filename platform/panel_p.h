@@ -45,6 +45,7 @@ struct Control {
     // controls keep theirs in their widget.
     long long number = 0;
     QByteArray text;
+    TextCoding textCoding = TextCoding::Latin1; // of a display's text
     int dataType = VAL_UNSIGNED_SHORT_INTEGER;
     long long minValue = 0, maxValue = 65535;
     std::vector<ListItem> items;

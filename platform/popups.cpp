@@ -16,17 +16,17 @@ void SetPopupHandler(PopupHandler handler) {
 }
 
 namespace {
-int showPopup(PopupKind kind, const char *title, const char *message) {
-    const std::string t = title ? title : "", m = message ? message : "";
+int showPopup(PopupKind kind, const char *title, const char *message,
+              TextCoding coding = TextCoding::Latin1) {
+    const QString t = latin1(title), m = decoded(QByteArray(message ? message : ""), coding);
     if (rt().popupHandler)
-        return rt().popupHandler(kind, t, m);
+        return rt().popupHandler(kind, t.toStdString(), m.toStdString());
     if (!QApplication::instance())
         return kUIENotInitialized;
-    QMessageBox box(kind == PopupKind::Confirm ? QMessageBox::Question : QMessageBox::Information,
-                    latin1(t.c_str()), latin1(m.c_str()),
-                    kind == PopupKind::Confirm ? (QMessageBox::Yes | QMessageBox::No)
-                                               : QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QMessageBox box(
+        kind == PopupKind::Confirm ? QMessageBox::Question : QMessageBox::Information, t, m,
+        kind == PopupKind::Confirm ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+        QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     const int answer = box.exec();
@@ -36,6 +36,11 @@ int showPopup(PopupKind kind, const char *title, const char *message) {
 
 int MessagePopup(const char *title, const char *message) {
     const int status = showPopup(PopupKind::Message, title, message);
+    return status < 0 ? status : 0;
+}
+
+int MessagePopup(const char *title, const char *message, TextCoding coding) {
+    const int status = showPopup(PopupKind::Message, title, message, coding);
     return status < 0 ? status : 0;
 }
 

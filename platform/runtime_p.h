@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QFile>
 #include <QString>
 #include <QWidget>
 
@@ -75,6 +76,9 @@ inline QString latin1(const QByteArray &bytes) {
 }
 inline QString latin1(const char *text) {
     return QString::fromLatin1(text ? text : "");
+}
+inline QString decoded(const QByteArray &bytes, TextCoding coding) {
+    return coding == TextCoding::FileSystem ? QFile::decodeName(bytes) : latin1(bytes);
 }
 
 // Copies `bytes` into `dest`, cut to fit `size` and NUL-terminated.

@@ -7,7 +7,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <tuple>
 
@@ -54,6 +57,11 @@ bool lineOrder(const SerialPortEntry &a, const SerialPortEntry &b) {
     return rank(ka, a.name) < rank(kb, b.name);
 }
 
+// One of the kernel's legacy on-board ports with no UART behind it: never a device to open.
+bool isPlaceholder(const SerialPortEntry &port) {
+    return keyOf(port.name).group == OnBoard && port.uartType == kUartNone;
+}
+
 // The number an on-board ttyS<k> has always had, or 0.
 int ownNumber(const SerialPortEntry &port) {
     const Key key = keyOf(port.name);
@@ -62,9 +70,9 @@ int ownNumber(const SerialPortEntry &port) {
     return static_cast<int>(key.number) + 1;
 }
 
-// Texts from the system are shown as Latin-1, like every text of the program.
+// In the file system's encoding, like the device's path they are shown with.
 std::string shown(const QString &text) {
-    return text.toLatin1().toStdString();
+    return text.toLocal8Bit().toStdString();
 }
 
 #ifdef Q_OS_LINUX
@@ -99,13 +107,44 @@ std::string accessGroupOf(const std::string &device) {
 }
 #endif
 
-#ifndef Q_OS_WIN
+std::string hex4(quint16 id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
+    return text;
+}
+
+bool startsWith(const std::string &text, const char *prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+constexpr char kNodePrefix[] = "node:";
+
+// The forms of identity a port has, most stable first; empty where it has none.
+std::array<std::string, 3> formsOf(const SerialPortEntry &p) {
+    std::array<std::string, 3> forms;
+    if (!p.stablePath.empty())
+        forms[0] = "by-id:" + p.stablePath;
+    if (!p.vendorId.empty() && !p.productId.empty() && !p.serialNumber.empty())
+        forms[1] = "usb:" + p.vendorId + ":" + p.productId + ":" + p.serialNumber;
+    if (!p.device.empty())
+        forms[2] = kNodePrefix + p.device;
+    return forms;
+}
+
 const SerialPortEntry *findDevice(const std::vector<SerialPortEntry> &ports,
                                   const std::string &device) {
     for (const SerialPortEntry &p : ports)
         if (p.device == device)
             return &p;
     return nullptr;
+}
+
+#ifndef Q_OS_WIN
+// The device QUORVAT_COM<port> names, or null when it is unset or empty.
+const char *namedByEnvironment(int port) {
+    const std::string variable = "QUORVAT_COM" + std::to_string(port);
+    const char *named = std::getenv(variable.c_str());
+    return named && *named ? named : nullptr;
 }
 #endif
 
@@ -114,7 +153,7 @@ const SerialPortEntry *findDevice(const std::vector<SerialPortEntry> &ports,
 std::vector<NumberedSerialPort> NumberSerialPorts(const std::vector<SerialPortEntry> &reported) {
     std::vector<SerialPortEntry> line;
     for (const SerialPortEntry &p : reported)
-        if (keyOf(p.name).group != OnBoard || p.uartType != kUartNone)
+        if (!isPlaceholder(p))
             line.push_back(p);
     std::stable_sort(line.begin(), line.end(), lineOrder);
 
@@ -150,6 +189,11 @@ std::vector<SerialPortEntry> ReadSerialPorts() {
         e.device = info.systemLocation().toLocal8Bit().toStdString();
         e.description = shown(info.description());
         e.manufacturer = shown(info.manufacturer());
+        if (info.hasVendorIdentifier())
+            e.vendorId = hex4(info.vendorIdentifier());
+        if (info.hasProductIdentifier())
+            e.productId = hex4(info.productIdentifier());
+        e.serialNumber = shown(info.serialNumber());
 #ifdef Q_OS_LINUX
         // The listing alone cannot tell a UART from the kernel's placeholders; sysfs can, and
         // without opening the port (an open would raise its modem lines).
@@ -158,7 +202,110 @@ std::vector<SerialPortEntry> ReadSerialPorts() {
 #endif
         ports.push_back(std::move(e));
     }
+#ifdef Q_OS_LINUX
+    FillStablePaths(ports, kSerialByIdDirectory);
+#endif
     return ports;
+}
+
+void FillStablePaths(std::vector<SerialPortEntry> &ports, const std::string &directory) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    std::vector<fs::path> links;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
+        links.push_back(fs::path(directory) / it->path().filename());
+    if (links.empty())
+        return;
+    std::sort(links.begin(), links.end());
+    std::vector<fs::path> devices;
+    for (const SerialPortEntry &p : ports) // an empty path where it cannot be resolved
+        devices.push_back(p.device.empty() ? fs::path() : fs::canonical(p.device, error));
+    for (const fs::path &link : links) {
+        const fs::path target = fs::canonical(link, error);
+        if (error)
+            continue; // broken: its device has gone
+        for (std::size_t i = 0; i < ports.size(); ++i)
+            if (ports[i].stablePath.empty() && !devices[i].empty() && devices[i] == target)
+                ports[i].stablePath = link.string();
+    }
+}
+
+std::string SerialPortIdentity(const SerialPortEntry &port) {
+    for (const std::string &form : formsOf(port))
+        if (!form.empty())
+            return form;
+    return {};
+}
+
+const SerialPortEntry *FindSerialPort(const std::vector<SerialPortEntry> &ports,
+                                      const std::string &identity) {
+    if (identity.empty())
+        return nullptr;
+    const SerialPortEntry *found = nullptr;
+    for (const SerialPortEntry &p : ports) {
+        // Every form counts: an identity taken before the by-id link appeared still finds it.
+        const std::array<std::string, 3> forms = formsOf(p);
+        if (isPlaceholder(p) || std::find(forms.begin(), forms.end(), identity) == forms.end())
+            continue;
+        if (found)
+            return nullptr;
+        found = &p;
+    }
+    return found;
+}
+
+std::string SerialPortDevice(const std::string &identity) {
+    const std::vector<SerialPortEntry> ports = ReadSerialPorts();
+    if (const SerialPortEntry *p = FindSerialPort(ports, identity))
+        return p->device;
+    if (!startsWith(identity, kNodePrefix))
+        return {};
+    const std::string path = identity.substr(sizeof kNodePrefix - 1);
+    if (path.empty() || findDevice(ports, path))
+        return {}; // reported, and a placeholder
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return path;
+#endif
+    return {};
+}
+
+namespace {
+
+// The identity of `entry`, one of `ports`.
+std::string identityAmong(const std::vector<SerialPortEntry> &ports, const SerialPortEntry &entry) {
+    const std::string identity = SerialPortIdentity(entry);
+    const SerialPortEntry *found = FindSerialPort(ports, identity);
+    if (found && found->device == entry.device)
+        return identity;
+    // A USB triple another port shares.
+    return entry.device.empty() ? std::string() : kNodePrefix + entry.device;
+}
+
+} // namespace
+
+std::string NumberedPortIdentity(const std::vector<SerialPortEntry> &reported, int port) {
+    for (const NumberedSerialPort &p : NumberSerialPorts(reported))
+        if (p.number == port)
+            return identityAmong(reported, p.port);
+    return {};
+}
+
+std::string ComPortIdentity(int port) {
+    if (port < 1 || port > kMaxComPort)
+        return {};
+#ifdef Q_OS_WIN
+    const std::vector<SerialPortEntry> ports = ReadSerialPorts();
+    for (const SerialPortEntry &p : ports)
+        if (p.name == "COM" + std::to_string(port))
+            return identityAmong(ports, p);
+    return {};
+#else
+    if (const char *named = namedByEnvironment(port))
+        return kNodePrefix + std::string(named);
+    return NumberedPortIdentity(ReadSerialPorts(), port);
+#endif
 }
 
 std::string ComPortDevice(int port) {
@@ -167,8 +314,7 @@ std::string ComPortDevice(int port) {
 #ifdef Q_OS_WIN
     return "COM" + std::to_string(port);
 #else
-    const std::string variable = "QUORVAT_COM" + std::to_string(port);
-    if (const char *named = std::getenv(variable.c_str()); named && *named)
+    if (const char *named = namedByEnvironment(port))
         return named;
     for (const NumberedSerialPort &p : NumberSerialPorts(ReadSerialPorts()))
         if (p.number == port)
@@ -194,10 +340,9 @@ int GetComPortInfo(int port, ComPortInfo *info) {
 #else
     const std::vector<NumberedSerialPort> numbered = NumberSerialPorts(ports);
     info->portsFound = static_cast<int>(numbered.size());
-    const std::string variable = "QUORVAT_COM" + std::to_string(port);
-    if (const char *named = std::getenv(variable.c_str()); named && *named) {
+    if (const char *named = namedByEnvironment(port)) {
         info->device = named;
-        info->variable = variable;
+        info->variable = "QUORVAT_COM" + std::to_string(port);
     } else {
         for (const NumberedSerialPort &p : numbered)
             if (p.number == port)
@@ -210,6 +355,7 @@ int GetComPortInfo(int port, ComPortInfo *info) {
     if (const SerialPortEntry *p = findDevice(ports, info->device)) {
         info->description = p->description;
         info->manufacturer = p->manufacturer;
+        info->stableName = p->stablePath;
     }
     if (info->present && ::access(info->device.c_str(), R_OK | W_OK) != 0) {
         info->mayOpen = false;

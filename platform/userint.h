@@ -160,6 +160,13 @@ int SetWaitCursor(int on);
 
 // ---- Values. Text is bytes shown as Latin-1; a text read is cut to fit and NUL-terminated. ----
 int SetCtrlVal(int panel, int control, const char *text);
+// What the bytes of a shown text are. Latin-1: one character a byte, so that no byte sequence
+// from a sensor can break a label. FileSystem: a path or a file's name, in the file system's
+// encoding (UTF-8 on Linux), shown as the operator typed it.
+enum class TextCoding { Latin1, FileSystem };
+// FileSystem text goes to text displays only (kUIETypeMismatch elsewhere); GetCtrlVal gives back
+// the bytes that were set.
+int SetCtrlVal(int panel, int control, const char *text, TextCoding coding);
 int SetCtrlVal(int panel, int control, double value);
 int SetCtrlVal(int panel, int control, long long value);
 inline int SetCtrlVal(int panel, int control, int value) {
@@ -231,10 +238,13 @@ int GetValueLengthFromIndex(int panel, int control, int index, int *length);
 // ---- Pop-ups. ----
 enum class PopupKind { Message, Confirm, SaveFile }; // SaveFile: for tests' records only
 int MessagePopup(const char *title, const char *message);
+// The title in Latin-1, the message as `coding` says.
+int MessagePopup(const char *title, const char *message, TextCoding coding);
 // Returns 1 for yes, 0 for no.
 int ConfirmPopup(const char *title, const char *message);
-// Tests answer pop-ups instead of the operator: the handler gets each one and returns the
-// answer (1 yes, 0 no; ignored for messages). An empty handler restores the real boxes.
+// Tests answer pop-ups instead of the operator: the handler gets each one, its title and text as
+// the box shows them (in UTF-8), and returns the answer (1 yes, 0 no; ignored for messages). An
+// empty handler restores the real boxes.
 using PopupHandler =
     std::function<int(PopupKind kind, const std::string &title, const std::string &text)>;
 void SetPopupHandler(PopupHandler handler);

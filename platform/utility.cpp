@@ -12,6 +12,20 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX // std::min above, not the header's macro
+#endif
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace qv::rt {
 
@@ -186,6 +200,109 @@ int FileDelete(const char *path) {
         return kFileError;
     return QFile::remove(QString::fromLocal8Bit(path)) ? 0 : kFileError;
 }
+
+namespace {
+// What AppendToSharedFile writes, once it has seen the file's size and its last byte.
+std::string appended(long long size, char last, const char *header, const char *lineEnd,
+                     const char *text) {
+    std::string bytes;
+    if (size == 0 && header)
+        bytes += header;
+    else if (size > 0 && last != '\n' && lineEnd)
+        bytes += lineEnd;
+    return bytes + text;
+}
+} // namespace
+
+#ifdef _WIN32
+int AppendToSharedFile(const char *path, const char *header, const char *lineEnd,
+                       const char *text) {
+    if (!path || !text)
+        return kFileError;
+    const std::wstring name = QString::fromLocal8Bit(path).toStdWString();
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return kFileError;
+    // Windows locks are mandatory: the lock is on one byte no file reaches, so that readers of
+    // the file (a spreadsheet) are never refused while another program appends.
+    OVERLAPPED lockAt{};
+    lockAt.Offset = MAXDWORD - 1;
+    lockAt.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
+    LARGE_INTEGER size{};
+    bool ok = locked && GetFileSizeEx(file, &size) != 0;
+    const auto at = [](long long offset) {
+        OVERLAPPED o{};
+        o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+        o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        return o;
+    };
+    char last = '\n';
+    if (ok && size.QuadPart > 0) {
+        OVERLAPPED o = at(size.QuadPart - 1);
+        DWORD got = 0;
+        ok = ReadFile(file, &last, 1, &got, &o) != 0 && got == 1;
+    }
+    const std::string bytes = appended(size.QuadPart, last, header, lineEnd, text);
+    long long written = 0;
+    while (ok && written < static_cast<long long>(bytes.size())) {
+        OVERLAPPED o = at(size.QuadPart + written);
+        DWORD n = 0;
+        ok = WriteFile(file, bytes.data() + written, static_cast<DWORD>(bytes.size() - written), &n,
+                       &o) != 0 &&
+             n > 0;
+        written += n;
+    }
+    ok = ok && FlushFileBuffers(file) != 0;
+    if (!ok && locked && written > 0 && SetFilePointerEx(file, size, nullptr, FILE_BEGIN))
+        SetEndOfFile(file);
+    if (locked)
+        UnlockFileEx(file, 0, 1, 0, &lockAt);
+    CloseHandle(file);
+    return ok ? 0 : kFileError;
+}
+#else
+int AppendToSharedFile(const char *path, const char *header, const char *lineEnd,
+                       const char *text) {
+    if (!path || !text)
+        return kFileError;
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return kFileError;
+    // flock rather than fcntl: its lock belongs to this open file, while fcntl's belongs to the
+    // process and goes with the first close of any descriptor of the file. Released by close.
+    int locked = -1;
+    do
+        locked = ::flock(fd, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+    struct stat st {};
+    bool ok = locked == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const off_t size = ok ? st.st_size : 0;
+    char last = '\n';
+    if (ok && size > 0)
+        ok = ::pread(fd, &last, 1, size - 1) == 1;
+    const std::string bytes = appended(size, last, header, lineEnd, text);
+    std::size_t written = 0;
+    while (ok && written < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
+                                   size + static_cast<off_t>(written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0; // a full disk: a short write, then ENOSPC (EFBIG beyond RLIMIT_FSIZE)
+        written += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    // On the disk before the lock goes: the next writer and the operator rely on it.
+    ok = ok && ::fsync(fd) == 0;
+    // A failed append takes back what it wrote. Should even that fail, the next append still
+    // starts on a line of its own (`lineEnd`).
+    if (!ok && locked == 0 && written > 0)
+        static_cast<void>(::ftruncate(fd, size) == 0);
+    ::close(fd);
+    return ok ? 0 : kFileError;
+}
+#endif
 
 int ReadLine(int handle, char *buffer, int maxChars) {
     QFileDevice *file = fileFor(handle);

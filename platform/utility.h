@@ -72,6 +72,19 @@ int ReadLine(int handle, char *buffer, int maxChars);
 // feed. Returns the bytes written including the line feed, or kFileError.
 int WriteLine(int handle, const char *buffer, int count);
 
+// Appends `text` to the file `path` (made when missing) as one step, for a file that several
+// programs append lines to, other instances of this one among them:
+// - under an exclusive lock on the file itself (flock; LockFileEx on Windows), held until done,
+//   so that appends never interleave and each sees the file as the last one left it;
+// - `header` first when the file is new or empty (seen under the lock: only one writer writes
+//   it); `lineEnd` first when its last byte is not a line feed, so that a last line without its
+//   end (edited by hand, say) is ended rather than glued to;
+// - when a write fails (a full disk) the file is cut back to the size it had, so that it holds
+//   whole lines only. A file made here stays after that, empty: another program may be waiting
+//   on its lock.
+// `header` and `lineEnd` may be null. Returns 0, or kFileError.
+int AppendToSharedFile(const char *path, const char *header, const char *lineEnd, const char *text);
+
 // ---- Strings. ----
 // Bounded copies into fixed-size texts: the result is cut to fit and always NUL-terminated.
 // They return false when the text had to be cut.

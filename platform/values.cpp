@@ -8,6 +8,30 @@ namespace qv::rt {
 
 using namespace detail;
 
+namespace {
+void setDisplayText(Control &c, const QByteArray &bytes, TextCoding coding) {
+    c.text = bytes;
+    c.textCoding = coding;
+    if (c.style == CTRL_TEXT_MSG)
+        applyDisplay(c);
+    else
+        displayChanged(c);
+}
+} // namespace
+
+int SetCtrlVal(int panel, int control, const char *text, TextCoding coding) {
+    if (coding == TextCoding::Latin1)
+        return SetCtrlVal(panel, control, text);
+    int status = 0;
+    Control *c = findControl(panel, control, &status);
+    if (!c)
+        return status;
+    if (!c->isTextDisplay())
+        return kUIETypeMismatch;
+    setDisplayText(*c, QByteArray(text ? text : ""), coding);
+    return 0;
+}
+
 int SetCtrlVal(int panel, int control, const char *text) {
     int status = 0;
     Control *c = findControl(panel, control, &status);
@@ -19,11 +43,7 @@ int SetCtrlVal(int panel, int control, const char *text) {
         return 0;
     }
     if (c->isTextDisplay()) {
-        c->text = bytes;
-        if (c->style == CTRL_TEXT_MSG)
-            applyDisplay(*c);
-        else
-            displayChanged(*c);
+        setDisplayText(*c, bytes, TextCoding::Latin1);
         return 0;
     }
     if (c->isRing() && c->dataType == VAL_STRING) {

@@ -104,24 +104,12 @@ bool recordPath(char (&path)[sizeof ipComboBoxFileName]) {
     return AppendText(path, kRecordFileName);
 }
 
+// Under the file's lock, so that instances appending at once keep their lines apart and only
+// one writes the header; a failed append takes itself back.
 bool writeLine(const char *path, const char *line) {
-    long long size = 0;
-    const int exists = GetFileInfo(path, &size);
-    if (exists < 0)
-        return false;
-    const int file = FileOpen(path, VAL_WRITE_ONLY, VAL_APPEND, VAL_BINARY);
-    if (file < 0)
-        return false;
-    // WriteLine ends each line with the LF; the CR before it is ours.
-    bool ok = true;
-    if (exists == 0 || size == 0) {
-        char header[sizeof kRecordHeader + 1];
-        std::snprintf(header, sizeof header, "%s\r", kRecordHeader);
-        ok = WriteLine(file, header, -1) >= 0;
-    }
-    const std::size_t n = std::strlen(line);
-    ok = ok && n >= 2 && WriteLine(file, line, static_cast<int>(n - 1)) >= 0;
-    return FileClose(file) == 0 && ok;
+    char header[sizeof kRecordHeader + 2];
+    std::snprintf(header, sizeof header, "%s\r\n", kRecordHeader);
+    return AppendToSharedFile(path, header, "\r\n", line) == 0;
 }
 
 const char *linkText(char (&text)[300]) {
@@ -198,7 +186,7 @@ bool AppendRecord(const CalibrationRecord &r) {
                       " The calibration record cannot be written: \n %s \n The calibration goes "
                       "on, but it is not recorded. \n This box is shown once. ",
                       placed ? path : kRecordFileName);
-        MessagePopup("ATTENTION!", text);
+        MessagePopup("ATTENTION!", text, TextCoding::FileSystem);
     }
     return false;
 }

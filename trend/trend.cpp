@@ -83,14 +83,14 @@ void saveCsv() {
                       "written and that the disk is not full. ",
                       path);
         SetCtrlVal(trendpanel, TRENDP_STATUS, "NOT SAVED");
-        MessagePopup("ATTENTION!", text);
+        MessagePopup("ATTENTION!", text, TextCoding::FileSystem);
         return;
     }
     // The file's name: the whole path seldom fits the status line, and the folder was just
     // chosen.
     const char *slash = std::strrchr(path, PathSeparator()[0]);
     std::snprintf(text, sizeof text, "SAVED %zu READINGS TO %s", kept, slash ? slash + 1 : path);
-    SetCtrlVal(trendpanel, TRENDP_STATUS, text);
+    SetCtrlVal(trendpanel, TRENDP_STATUS, text, TextCoding::FileSystem);
     CopyText(lastFolder, path);
     if (char *end = std::strrchr(lastFolder, PathSeparator()[0]))
         end[1] = '\0';

@@ -67,7 +67,7 @@ struct ActionRow {
 const ActionRow kActions[] = {
     {"GO",             Input::Go,        {cmd::GetData, 3},    {cmd::GetData, 3}},
     {"SEND POWER",     Input::SendPower, {cmd::GetCf, 1},      {cmd::SetPara, 1}},
-    {"CALCULATE",      Input::Calculate, {cmd::GetData, 30},   {cmd::SetCf, 1}},
+    {"CALCULATE",      Input::Calculate, {cmd::GetData, 33},   {cmd::SetCf, 1}},
     {"FINISH",         Input::Finish,    {cmd::GetCf, 1},      {cmd::SetParaEnd, 1}},
     {"GET CF",         Input::GetCf,     {cmd::GetCf, 1},      {cmd::GetCf, 1}},
     {"start-up check", Input::Go,        {cmd::GetVersion, 1}, {cmd::GetVersion, 1}},
@@ -369,6 +369,10 @@ class InterleavingTest : public QObject {
                 << QString("%1 readings shown of %2").arg(shown).arg(rig_->framesOf(cmd::GetData));
         if (!qvtest::commandsLive())
             g_faults << "buttons still dimmed";
+        // Red tells the operator a series or a finish runs (CALCULATE's 33rd reading is red).
+        for (int c : {P_BUTTONCALCCF, P_BUTTONFINISHCALIB})
+            if (qvtest::attr(panel, c, rt::ATTR_CMD_BUTTON_COLOR) != kColorLightGrey)
+                g_faults << QString("button %1 left red").arg(c);
         // A close ends the program after the wait it came in; nothing is sent or asked after.
         QString what = input == Input::Close ? "closed" : "stopped";
         if (input == Input::Close) {

@@ -306,22 +306,26 @@ class LinkTest : public QObject {
         const QByteArray usb = "/dev/ttyUSB0: USB serial cable (Maker Ltd)";
         // clang-format off
         const rt::ComPortInfo cable{true, "/dev/ttyUSB0", "", "USB serial cable", "Maker Ltd", 2,
-                                    true, ""};
-        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable;
+                                    true, "", ""};
+        rt::ComPortInfo dialout = cable, noGroup = cable, odd = cable, byId = cable, longId = cable;
         dialout.mayOpen = noGroup.mayOpen = false;
         dialout.accessGroup = "dialout";
         odd.description = "two\nlines\tand\x7f";
+        dialout.stableName = byId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_A5XK3RJT-if00-port0";
+        longId.stableName = "/dev/serial/by-id/usb-Maker_Ltd_USB_serial_cable_A5XK3RJT-if00-port0";
         const std::tuple<int, rt::ComPortInfo, int, QByteArray> rows[] = {
-            {1, {true, "/dev/ttyS0", "", "", "", 2, true, ""}, 0, "/dev/ttyS0"},
-            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, ""}, 0,
+            {1, {true, "/dev/ttyS0", "", "", "", 2, true, "", ""}, 0, "/dev/ttyS0"},
+            {2, {true, "/dev/ttyACM0", "", "", "Maker Ltd", 2, true, "", ""}, 0,
              "/dev/ttyACM0: (Maker Ltd)"},
-            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, ""}, 0,
+            {4, {false, "/dev/none", "QUORVAT_COM4", "", "", 2, true, "", ""}, 0,
              "QUORVAT_COM4=/dev/none: no such device"},
-            {5, {false, "", "", "", "", 2, true, ""}, 0, "no port 5: 2 found"},
+            {5, {false, "", "", "", "", 2, true, "", ""}, 0, "no port 5: 2 found"},
             {1, dialout, 0, usb + "\nNo permission: join group dialout, then log in again"},
             {1, noGroup, rt::kRS232CannotOpenPort,
              usb + "\nNo permission: ask for read and write access to it"},
             {1, odd, 0, "/dev/ttyUSB0: two lines and  (Maker Ltd)"},
+            {1, byId, 0, usb + "\nby-id usb-Maker_Ltd_A5XK3RJT-if00-port0"},
+            {1, longId, 0, usb + "\nby-id usb-Maker_Ltd_USB_se...e_A5XK3RJT-if00-port0"},
         };
         // clang-format on
         for (const auto &[number, info, openStatus, expected] : rows) {
@@ -334,7 +338,8 @@ class LinkTest : public QObject {
     }
 
     // The line on the panel follows the number, and after a try that found the line taken says
-    // so; the status texts stay the documented ones.
+    // so, also when the panel is opened again, until the number changes or the port opens; the
+    // status texts stay the documented ones.
     void theDeviceLineOnThePanel() {
         startUp({}, Link::Serial);
         const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
@@ -353,6 +358,21 @@ class LinkTest : public QObject {
         QCOMPARE(rt::OpenComConfig(9, pty.constData(), 19200, 0, 8, 1, 512, 512), 0);
         QVERIFY(!tryToConnect());
         QCOMPARE(QByteArray(szStatus), QByteArray("Cannot open port"));
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        rt::HidePanel(interfacepanel);
+        QVERIFY(openConnectionPanel());
+        QCOMPARE(line(), rigLine + "\nIn use by another program");
+        // A device named in UTF-8 is shown as named.
+        const QString named = QString::fromUtf8("/tmp/Ger\u00E4t");
+        qputenv("QUORVAT_COM5", QFile::encodeName(named));
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "5");
+        QVERIFY(waitFor([&] {
+            return shownText(interfacepanel, INTERFACEP_COMPORTDEVICE) ==
+                   "QUORVAT_COM5=" + named + ": no such device";
+        }));
+        typeInto(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, "4");
+        QVERIFY(waitFor([&] { return line() == rigLine; }));
+        QVERIFY(!tryToConnect());
         QCOMPARE(line(), rigLine + "\nIn use by another program");
         rt::CloseCom(9);
         QVERIFY(tryToConnect());

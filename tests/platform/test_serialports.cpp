@@ -1,11 +1,35 @@
-// Which device a port number means: the numbering fed with port lists as a system could report
-// them. (QUORVAT_COM<n> and the device line: tests/link/test_connectpanel; numbers out of range:
-// test_rs232.)
+// Which device a port number means, and which port a device's identity finds: fed with port
+// lists as a system could report them. (QUORVAT_COM<n> and the device line: tests/link;
+// numbers out of range: test_rs232.)
 #include "platform/serialports.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qv::rt;
+
+namespace {
+
+// "name[:uart type][+vendor:product:serial[+by-id name]]" per port, blank-separated.
+std::vector<SerialPortEntry> portsOf(const QString &reported) {
+    std::vector<SerialPortEntry> ports;
+    for (const QString &item : reported.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList fields = item.split('+'), name = fields[0].split(':'),
+                          usb = fields.value(1).split(':');
+        SerialPortEntry &p = ports.emplace_back();
+        p.name = name[0].toStdString();
+        p.device = "/dev/" + p.name;
+        p.uartType = name.size() > 1 ? name[1].toInt() : p.uartType;
+        std::tie(p.vendorId, p.productId, p.serialNumber) = std::tuple(
+            usb.value(0).toStdString(), usb.value(1).toStdString(), usb.value(2).toStdString());
+        if (fields.size() > 2)
+            p.stablePath = "/dev/serial/by-id/" + fields[2].toStdString();
+    }
+    return ports;
+}
+
+} // namespace
 
 class SerialPortsTest : public QObject {
     Q_OBJECT
@@ -37,18 +61,70 @@ class SerialPortsTest : public QObject {
     void numbering() {
         QFETCH(QString, reported);
         QFETCH(QString, expected);
-        std::vector<SerialPortEntry> ports;
-        for (const QString &item : reported.split(' ', Qt::SkipEmptyParts)) {
-            const QStringList parts = item.split(':');
-            ports.push_back({});
-            ports.back().name = parts[0].toStdString();
-            ports.back().device = "/dev/" + ports.back().name;
-            ports.back().uartType = parts.size() > 1 ? parts[1].toInt() : ports.back().uartType;
-        }
         QStringList numbered;
-        for (const NumberedSerialPort &p : NumberSerialPorts(ports))
+        for (const NumberedSerialPort &p : NumberSerialPorts(portsOf(reported)))
             numbered << QStringLiteral("%1:%2").arg(p.number).arg(p.port.name.c_str());
         QCOMPARE(numbered.join(' '), expected);
+    }
+
+    // The identity of a number taken from one port list, and the port it finds in a later one.
+    void identity_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("expected"); // "identity -> the name of the port found"
+        const QString usb0 = "ttyUSB0+0403:6001:A5X", usb1 = "ttyUSB1+0403:6001:A5X";
+        // clang-format off
+        QTest::addRow("replugged: by-id first") << usb0 + "+usb-A5X" << 1 << usb1 + "+usb-A5X"
+            << "by-id:/dev/serial/by-id/usb-A5X -> ttyUSB1";
+        QTest::addRow("replugged: the USB triple (a by-id link come since)") << usb0 << 1
+            << usb1 + "+usb-A5X" << "usb:0403:6001:A5X -> ttyUSB1";
+        QTest::addRow("an ACM adapter plugged in takes COM 2") << "ttyS0:4 " + usb0 << 2
+            << "ttyS0:4 ttyACM0+2341:0043:B7 " + usb0 << "usb:0403:6001:A5X -> ttyUSB0";
+        QTest::addRow("identical adapters without serial numbers: the node")
+            << "ttyUSB0+1a86:7523: ttyUSB1+1a86:7523:" << 2 << "ttyUSB0+1a86:7523:"
+            << "node:/dev/ttyUSB1 -> ";
+        QTest::addRow("a serial number two adapters share: the node") << usb0 + " " + usb1 << 2
+            << usb0 + " " + usb1 << "node:/dev/ttyUSB1 -> ttyUSB1";
+        QTest::addRow("a second adapter with the same serial number: neither") << usb0 << 1
+            << usb0 + " " + usb1 << "usb:0403:6001:A5X -> ";
+        QTest::addRow("a UART become a placeholder") << "ttyS0:4 ttyS1:4" << 2
+            << "ttyS0:4 ttyS1:0" << "node:/dev/ttyS1 -> ";
+        // clang-format on
+    }
+    void identity() {
+        QFETCH(QString, before);
+        QFETCH(int, number);
+        QFETCH(QString, after);
+        const std::string identity = NumberedPortIdentity(portsOf(before), number);
+        const std::vector<SerialPortEntry> ports = portsOf(after);
+        const SerialPortEntry *p = FindSerialPort(ports, identity);
+        QTEST(QString::fromStdString(identity + " -> " + (p ? p->name : "")), "expected");
+    }
+
+    // by-id links are relative and go when their device goes; QUORVAT_COM<n> names a device the
+    // listing does not show, kept as given so that a link there may be re-pointed.
+    void theSystem() {
+        QTemporaryDir dir;
+        const std::string root = dir.path().toStdString();
+        QVERIFY(QDir(dir.path()).mkpath("by-id") &&
+                QFile(dir.filePath("x")).open(QFile::WriteOnly) &&
+                QFile::link("../x", dir.filePath("by-id/a")) &&
+                QFile::link("../gone", dir.filePath("by-id/b")) &&
+                QFile::link(dir.filePath("x"), dir.filePath("com")));
+        std::vector<SerialPortEntry> ports(2);
+        ports[0].device = root + "/x";
+        ports[1].device = root + "/gone";
+        FillStablePaths(ports, root + "/by-id");
+        QCOMPARE(ports[0].stablePath + "|" + ports[1].stablePath, root + "/by-id/a|");
+
+        qputenv("QUORVAT_COM255", QFile::encodeName(dir.filePath("com")));
+        const std::string identity = ComPortIdentity(255);
+        QCOMPARE(identity, "node:" + root + "/com");
+        QCOMPARE(SerialPortDevice(identity), root + "/com");
+        QVERIFY(QFile::remove(dir.filePath("x")));
+        QCOMPARE(SerialPortDevice(identity), "");
+        qunsetenv("QUORVAT_COM255");
     }
 };
 

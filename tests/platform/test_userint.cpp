@@ -62,6 +62,7 @@ class UserIntTest : public QObject {
              {SetCtrlVal(panel_, 99, 1), kUIECtrlInvalid},
              {SetCtrlVal(panel_, 5, 1), kUIETypeMismatch},  // a number into a canvas
              {GetCtrlVal(panel_, 2, &u), kUIETypeMismatch}, // a number from a text
+             {SetCtrlVal(panel_, 2, "x", TextCoding::FileSystem), kUIETypeMismatch}, // editable
              {GetNumListItems(panel_, 2, &n), kUIENotList},
              {InsertListItem(panel_, 3, 9, "x", 9), kUIEIndexInvalid},
              {DeleteListItem(panel_, 3, 5, 1), kUIEIndexInvalid},

@@ -18,10 +18,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPixmap>
 #include <QTest>
 #include <QWidget>
 
+#include <clocale>
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,10 +32,12 @@ namespace qvtest {
 
 using namespace qv;
 
-void initRunTime() {
+void initRunTime(const char *locale) {
     static bool started = false;
     if (std::exchange(started, true))
         return;
+    if (locale && !std::setlocale(LC_ALL, locale))
+        qFatal("the locale %s is missing: scripts/setup.sh makes it", locale);
     static int argc = 1;
     static char name[] = "quorvat-test";
     static char *argv[] = {name, nullptr};
@@ -218,6 +222,12 @@ QByteArray ctrlText(int panelHandle, int control) {
     return text;
 }
 
+QString shownText(int panelHandle, int control) {
+    rt::testing::FlushDisplays();
+    const auto *label = qobject_cast<QLabel *>(widget(panelHandle, control));
+    return label ? label->text() : QString();
+}
+
 int attr(int panelHandle, int control, int attribute) {
     int v = -1;
     rt::GetCtrlAttribute(panelHandle, control, attribute, &v);
@@ -232,6 +242,14 @@ QByteArray fileBytes(const QString &path) {
 bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QList<QByteArrayList> csvRows(const QByteArray &bytes) {
+    QList<QByteArrayList> rows;
+    for (const QByteArray &line : bytes.split('\n'))
+        if (!line.isEmpty())
+            rows << line.chopped(line.endsWith('\r') ? 1 : 0).split(',');
+    return rows;
 }
 
 QByteArray historyRecords(const QList<QByteArray> &texts) {

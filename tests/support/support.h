@@ -23,8 +23,10 @@ class QWidget;
 
 namespace qvtest {
 
-// Starts the run-time once per test process.
-void initRunTime();
+// Starts the run-time once per test process. `locale`: the C library's locale the desktop gives
+// the program (Qt takes it from LANG when it starts), set first; the test process ends when the
+// machine lacks it (scripts/setup.sh makes de_DE.UTF-8).
+void initRunTime(const char *locale = nullptr);
 
 // Loads the three panels from the real resource file into qv::panel, qv::interfacepanel and
 // qv::trendpanel, as start-up does, without running its steps. Discards any loaded before.
@@ -120,11 +122,15 @@ bool grabPanel(int panel, const QString &file);
 
 // Reading controls and files, shared by the panel tests.
 QByteArray ctrlText(int panel, int control);     // a text control's value
+QString shownText(int panel, int control);       // what a text display shows, drawn now
 int attr(int panel, int control, int attribute); // an int attribute; -1 when unreadable
 QByteArray fileBytes(const QString &path);       // empty when unreadable
 bool writeFile(const QString &path, const QByteArray &bytes); // replaces the file
-QByteArray historyRecords(const QList<QByteArray> &t);        // the history file holding `t`
-QList<QByteArray> addressList();                              // the address list, as it drops down
+// The fields of each line of a CSV file whose texts hold no comma: split at commas, line ends
+// dropped.
+QList<QByteArrayList> csvRows(const QByteArray &bytes);
+QByteArray historyRecords(const QList<QByteArray> &t); // the history file holding `t`
+QList<QByteArray> addressList();                       // the address list, as it drops down
 // Replaces a text field's contents by typing, then Enter.
 void typeInto(int panel, int control, const QByteArray &text);
 // CONNECT on the main panel; true once the connection panel is shown and active.
