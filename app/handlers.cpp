@@ -162,7 +162,7 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         if (!closedBefore)
             CheckReadBack(sent, readBack);
         if (held())
-            TryToConnect();
+            TryToConnect(true);
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
         SetButtonsDimmed(0);
     }

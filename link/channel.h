@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace qv {
 
@@ -43,8 +44,9 @@ class Channel {
     virtual void name(char *out, std::size_t size) const = 0;
 };
 
-// Serial port `port` (1 = the first) on `device`, or the port's own device when it is empty.
-std::unique_ptr<Channel> NewSerialChannel(int port, const char *device);
+// Serial port `port` (1 = the first) on the device `identity` names (platform/serialports.h),
+// wherever it is when opened; on the port's own device when the identity is empty.
+std::unique_ptr<Channel> NewSerialChannel(int port, const std::string &identity);
 // A client of the sensor's TCP server at `host`:`port`; `callback` gets its events.
 std::unique_ptr<Channel> NewTcpChannel(const char *host, int port, rt::tcpFuncPtr callback);
 

@@ -3,6 +3,7 @@
 #include "link/channel.h"
 #include "link/comportline.h"
 #include "link/transaction.h"
+#include "platform/serialports.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace qv {
 
@@ -25,6 +27,12 @@ namespace {
 
 constexpr int kVersionBytes = 48;
 constexpr double kSerialCheckLimit = 2.0; // without a line: as a serial port that did not open
+
+// The device the serial link was last opened on, and the COM number it had then; whether this
+// reconnect may only open that device.
+std::string serialIdentity;
+int identityPort = 0;
+bool sameDevice = false;
 
 // The value of the leading decimal digits, 0 when there are none. Unlike atoi it cannot
 // overflow on a long run of digits: such a number is held at INT_MAX and refused later.
@@ -84,9 +92,10 @@ const char *TcpErrorText(int code) {
     return "Connection to server failed";
 }
 
-void TryToConnect() {
+void TryToConnect(bool keepDevice) {
     if (closing)
         return;
+    sameDevice = keepDevice;
     SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "TRY");
     GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &comprotocol);
     GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &comport);
@@ -111,7 +120,21 @@ void TryToConnect() {
 
 void InitRS232() {
     poll = 0;
-    UseLine(NewSerialChannel(comport, ""), false);
+    // While the operator keeps the number, the device last opened on it, wherever it is now (an
+    // adapter plugged in meanwhile shifts the numbers); a new number means what it means now.
+    if (comport != identityPort || serialIdentity.empty()) {
+        serialIdentity = ComPortIdentity(comport);
+    } else if (ComPortIdentity(comport) != serialIdentity) {
+        if (const int now = ComPortNumber(serialIdentity); now > 0) {
+            comport = static_cast<u16>(now);
+            SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, comport);
+            SetCtrlVal(panel, P_COMPORT, comport);
+        } else if (!sameDevice) { // gone: the operator's own try takes what the number means now
+            serialIdentity = ComPortIdentity(comport);
+        }
+    }
+    identityPort = comport;
+    UseLine(NewSerialChannel(comport, serialIdentity), false);
     ret = static_cast<std::int16_t>(Line()->open());
     ShowComPortDevice(ret);
     if (ret < 0) {

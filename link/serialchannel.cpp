@@ -25,15 +25,18 @@ constexpr double kCheckLimit = 2.0;
 
 class SerialChannel final : public Channel {
   public:
-    SerialChannel(int port, const char *device) : port_(port), device_(device ? device : "") {}
+    SerialChannel(int port, const std::string &identity) : port_(port), identity_(identity) {}
     ~SerialChannel() override { CloseCom(port_); }
 
     int open() override {
         CloseCom(port_);
-        // The device the port means now, so that it can be told later whether it went away.
-        path_ = device_.empty() ? ComPortDevice(port_) : device_;
-        const int status =
-            OpenComConfig(port_, device_.c_str(), kBaud, kParityNone, 8, 1, kQueueBytes, kQueueBytes);
+        // This device, not whatever has the number now; and kept, to tell later whether it went.
+        const std::string device = identity_.empty() ? std::string() : SerialPortDevice(identity_);
+        if (!identity_.empty() && device.empty())
+            return kRS232NoSerialPortFound;
+        path_ = device.empty() ? ComPortDevice(port_) : device;
+        const int status = OpenComConfig(port_, device.c_str(), kBaud, kParityNone, 8, 1,
+                                         kQueueBytes, kQueueBytes);
         if (status < 0)
             return status;
         SetComTime(port_, kPortTimeout);
@@ -75,13 +78,13 @@ class SerialChannel final : public Channel {
 
   private:
     int port_;
-    std::string device_, path_;
+    std::string identity_, path_;
 };
 
 } // namespace
 
-std::unique_ptr<Channel> NewSerialChannel(int port, const char *device) {
-    return std::make_unique<SerialChannel>(port, device);
+std::unique_ptr<Channel> NewSerialChannel(int port, const std::string &identity) {
+    return std::make_unique<SerialChannel>(port, identity);
 }
 
 } // namespace qv

@@ -29,8 +29,8 @@ class TcpChannel final : public Channel {
 
     int open() override {
         release();
-        const int status = ConnectToTCPServer(&g_hconversation, target(), host_.c_str(),
-                                              callback_, nullptr, kConnectTimeoutMs);
+        const int status = ConnectToTCPServer(&g_hconversation, target(), host_.c_str(), callback_,
+                                              nullptr, kConnectTimeoutMs);
         tcpcon = status == 0 ? 1 : 0;
         return status;
     }

@@ -96,7 +96,6 @@ class LinkTest : public QObject {
         rig_ = std::make_unique<SensorRig>(quietSensor(kVersion));
         project_ = std::make_unique<ScratchProject>();
         QVERIFY(QDir(project_->path()).mkdir("unit"));
-        qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
     }
 
     void init() {
@@ -509,6 +508,31 @@ class LinkTest : public QObject {
             QVERIFY(waitFor([&] { return went && commandsLive(); }, 15000));
         }
         QCOMPARE(popups_->count(), std::size_t(0));
+    }
+
+    // Once open on a device, a serial link keeps to it while the number stays: a reconnect finds
+    // it where it is now (another device took its number); FINISH's does not open another when
+    // it is gone. A new number means what it means now.
+    void aReconnectOpensTheSameDevice() {
+        SensorRig other(quietSensor("ANOTHER SENSOR"));
+        rig_->connect(Link::Serial);
+        qputenv("QUORVAT_COM6", qgetenv("QUORVAT_COM4"));
+        qputenv("QUORVAT_COM4", QByteArray::fromStdString(other.sim().ptyPath()));
+        TryToConnect();
+        QCOMPARE(QByteArray(version), QByteArray(kVersion));
+        QCOMPARE(comport, u16(6));
+        u16 shown = 0;
+        rt::GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &shown);
+        QCOMPARE(shown, u16(6));
+        rig_->sim().closePty();
+        TryToConnect(true);
+        QCOMPARE(statusLine(), QByteArray("TIMEOUT")); // after "No serial port found"
+        QCOMPARE(QByteArray(version), QByteArray(kVersion));
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, 4);
+        TryToConnect();
+        QCOMPARE(QByteArray(version), QByteArray("ANOTHER SENSOR"));
+        QVERIFY(rig_->sim().reopenPty());
+        qunsetenv("QUORVAT_COM6");
     }
 };
 
