@@ -284,10 +284,14 @@ void benchGoLoop(double seconds, double slice, bool alone, bool trend) {
     note(line);
     if (trend) {
         // The GO slices are half the run; the window draws in those only.
+        int width = 0, height = 0;
+        qv::rt::GetPanelAttribute(qv::trendpanel, qv::rt::ATTR_WIDTH, &width);
+        qv::rt::GetPanelAttribute(qv::trendpanel, qv::rt::ATTR_HEIGHT, &height);
         std::snprintf(line, sizeof line,
-                      "trend window: %d pictures painted in %.1f s of GO slices (%.1f a second), "
-                      "%zu readings kept",
-                      paints.paints, ran / 2, paints.paints / (ran / 2), qv::trendreadings.size());
+                      "trend window (%dx%d): %d pictures painted in %.1f s of GO slices (%.1f a "
+                      "second), %zu readings kept",
+                      width, height, paints.paints, ran / 2, paints.paints / (ran / 2),
+                      qv::trendreadings.size());
         note(line);
         if (paints.paints == 0)
             return fail("GO loop with the trend: the trend window painted nothing");
