@@ -68,10 +68,10 @@ constexpr int ATTR_CMD_BUTTON_COLOR = 880;
 constexpr int ATTR_NUM_CTRLS = 1001;
 constexpr int ATTR_PANEL_FIRST_CTRL = 1002; // 0 when the panel has no control
 // ATTR_VISIBLE of a panel is 1 while it is shown. ATTR_LEFT, ATTR_TOP, ATTR_WIDTH and
-// ATTR_HEIGHT of a panel give its inside, without the window
-// system's frame, on the screen, in logical pixels (Qt's, which a scale factor multiplies). The
-// frame around it: the title bar with the border above it, and the widest of the other borders;
-// both 0 until the panel has been shown and the window system has told them.
+// ATTR_HEIGHT of a panel give its inside, without the window system's frame, on the screen, in
+// logical pixels (Qt's, which a scale factor multiplies). The frame around it: the title bar
+// with the border above it, and the widest of the other borders; both 0 until the panel has been
+// shown and the window system has told them.
 constexpr int ATTR_TITLEBAR_THICKNESS = 1003;
 constexpr int ATTR_FRAME_THICKNESS = 1004;
 

@@ -27,7 +27,7 @@ const char InfoButtonPause[] =
     " Freezes the picture of the TREND window. \n The readings are still "
     "kept. \n Press PAUSE again to go on.";
 const char InfoButtonSaveCsv[] =
-    " Saves the kept readings to a CSV file: \n seconds since the first reading, RAW DATAS, "
+    " Saves the kept readings to a CSV file: \n seconds since the first line, RAW DATAS, "
     "CALIBRATED DATAS, DELTA of both, and where a calibration started and ended and a FINISH ran. "
     "\n At most the last 10 minutes are kept.";
 const char InfoButtonFit[] =

@@ -48,17 +48,20 @@ constexpr int kLabelRows = 3; // labels of marks close together go one under the
 // clang-format off
 struct Line {
     const char *name;
+    const char *shortName; // for the legend of a window made narrower than the resource's
     int color;
     bool dashed;
 };
 const Line kLines[kTrendChannels] = {
-    {"RAW RED",    0xD03030, false},
-    {"RAW GREEN",  0x2E9E3E, false},
-    {"RAW BLUE",   0x2F62D8, false},
-    {"CAL. RED",   0xD03030, true},
-    {"CAL. GREEN", 0x2E9E3E, true},
-    {"CAL. BLUE",  0x2F62D8, true},
+    {"RAW RED",    "RAW R",  0xD03030, false},
+    {"RAW GREEN",  "RAW G",  0x2E9E3E, false},
+    {"RAW BLUE",   "RAW B",  0x2F62D8, false},
+    {"CAL. RED",   "CAL. R", 0xD03030, true},
+    {"CAL. GREEN", "CAL. G", 0x2E9E3E, true},
+    {"CAL. BLUE",  "CAL. B", 0x2F62D8, true},
 };
+// Below this width of the chart the full names no longer fit the legend's one row.
+constexpr int kFullNamesWidth = 680;
 // clang-format on
 
 const char *markLabel(TrendEvent event) {
@@ -367,9 +370,14 @@ TrendAxis TrendValueAxis(bool fit, int least, int most) {
 }
 
 void TrendViewShow(int panel, int canvas) {
-    if (!g_view.chart && !build(panel, canvas))
+    View &v = g_view;
+    if (!v.chart && !build(panel, canvas))
         return;
-    g_view.following = true;
+    const bool full = CanvasWidget(panel, canvas)->width() >= kFullNamesWidth;
+    for (int k = 0; k < kTrendChannels; ++k)
+        for (QLineSeries *s : v.series[k])
+            s->setName(full ? kLines[k].name : kLines[k].shortName);
+    v.following = true;
     draw();
 }
 

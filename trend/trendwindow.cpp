@@ -26,9 +26,9 @@ struct Window {
     int mainPanel = 0;
     int keepClear[kKeepClearMost] = {};
     int keepClearCount = 0;
-    int placedPanel = 0;  // the trend panel placed in this run; a new one is placed afresh
-    PlaceSize preferred;  // its size in the resource file
-    PlaceRect last;       // its inside when it was last shown
+    int placedPanel = 0; // the trend panel placed in this run; a new one is placed afresh
+    PlaceSize preferred; // its size in the resource file
+    PlaceRect last;      // its inside when it was last shown
     bool saidUnkept = false;
 };
 
@@ -79,8 +79,8 @@ void resizeTo(int width, int height) {
     };
     grow(TRENDP_CHART, ATTR_WIDTH, dx);
     grow(TRENDP_CHART, ATTR_HEIGHT, dy);
-    for (int c : {TRENDP_BUTTONPAUSE, TRENDP_BUTTONFIT, TRENDP_BUTTONSAVECSV, TRENDP_STATUS,
-                  TRENDP_KEPT})
+    for (int c :
+         {TRENDP_BUTTONPAUSE, TRENDP_BUTTONFIT, TRENDP_BUTTONSAVECSV, TRENDP_STATUS, TRENDP_KEPT})
         grow(c, ATTR_TOP, dy);
     grow(TRENDP_STATUS, ATTR_WIDTH, dx);
     grow(TRENDP_KEPT, ATTR_LEFT, dx);
@@ -134,11 +134,10 @@ PlaceRect besideMain() {
     GetScreenArea(outside.left + outside.width / 2, outside.top + outside.height / 2, &a);
     // The trend window's frame is not known before it is shown: it is the main panel's.
     const PlaceSize framed = {2 * f.border, f.title + f.border};
-    const PlaceRect place =
-        PlaceBesideMain(outside, clear, {a.left, a.top, a.width, a.height},
-                        {g_window.preferred.width + framed.width,
-                         g_window.preferred.height + framed.height},
-                        {kMinimum.width + framed.width, kMinimum.height + framed.height});
+    const PlaceRect place = PlaceBesideMain(
+        outside, clear, {a.left, a.top, a.width, a.height},
+        {g_window.preferred.width + framed.width, g_window.preferred.height + framed.height},
+        {kMinimum.width + framed.width, kMinimum.height + framed.height});
     return withoutFrame(place, f);
 }
 

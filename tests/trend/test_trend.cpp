@@ -32,7 +32,7 @@ QList<QPointF> rawRed() {
     QList<QPointF> points;
     if (auto *view = rt::CanvasWidget(trendpanel, TRENDP_CHART)->findChild<QChartView *>())
         for (QAbstractSeries *s : view->chart()->series())
-            if (s->name() == QLatin1String("RAW RED"))
+            if (s->name().startsWith(QLatin1String("RAW R")))
                 points += static_cast<QLineSeries *>(s)->points();
     return points;
 }
