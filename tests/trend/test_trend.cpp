@@ -116,9 +116,10 @@ class TrendTest : public QObject {
   private slots:
     void initTestCase() {
         rig_ = std::make_unique<qvtest::FlowRig>(qvtest::quietSensor("TREND TEST SENSOR V1.00"));
-        // A slow wave on red, so that every picture differs from the one before.
+        // A slow wave on red (a period of 25,000 readings, longer than a column of the narrowest
+        // chart holds), so that every picture differs from the one before.
         rig_->sim().setReadingSource([](std::uint64_t i) {
-            return qvsim::Rgb{std::uint16_t(1000 + 300 * std::sin(double(i) / 400)), 2000, 3000};
+            return qvsim::Rgb{std::uint16_t(1000 + 300 * std::sin(double(i) / 4000)), 2000, 3000};
         });
         rig_->connect(qvtest::Link::Tcp);
     }
