@@ -10,6 +10,7 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/state.h"
+#include "trend/trend.h"
 
 #include <chrono>
 #include <thread>
@@ -140,6 +141,7 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         if (!closing)
             MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+        TrendMarkEvent(TrendEvent::Finish);
         SendPara();
         pause();
         SendCF();
