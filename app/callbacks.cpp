@@ -45,6 +45,7 @@ void InstallCallbackTable() {
         {"CBF_TRENDP", {nullptr, CBF_TRENDP}},
         {"CBF_ButtonTrend", {CBF_ButtonTrend, nullptr}},
         {"CBF_ButtonPause", {CBF_ButtonPause, nullptr}},
+        {"CBF_ButtonFit", {CBF_ButtonFit, nullptr}},
         {"CBF_ButtonSaveCsv", {CBF_ButtonSaveCsv, nullptr}},
     };
     rt::SetCallbackResolver([](const std::string &name) {

@@ -10,6 +10,7 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/state.h"
+#include "trend/trend.h"
 
 #include <chrono>
 #include <thread>
@@ -145,6 +146,7 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         if (!closing)
             MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+        TrendMarkEvent(TrendEvent::Finish);
         // A line that goes ends the finish, which records it as timed out: it is never resumed
         // on what may be another sensor.
         const unsigned line = LinkGeneration();

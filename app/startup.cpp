@@ -4,14 +4,18 @@
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "logo/logo.h"
+#include "platform/settings.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
 #include "shell/buttons.h"
+#include "shell/controls.h"
 #include "shell/state.h"
 #include "trend/trend.h"
+#include "trend/trendwindow.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace qv {
 
@@ -56,6 +60,27 @@ void chooseHistoryFile() {
     ipComboBoxFileName[0] = '\0';
 }
 
+// The settings file lives beside the history; where no folder holds the history, nothing is
+// kept. One that cannot be read or is damaged is ignored, and left as it is for the operator.
+void openSettingsFile() {
+    char path[sizeof ipComboBoxFileName];
+    CopyText(path, ipComboBoxFileName);
+    char *slash = std::strrchr(path, PathSeparator()[0]);
+    // The settings file's name is shorter than the history's, so the path fits.
+    if (!slash || (slash[1] = '\0', !AppendText(path, kSettingsFileName))) {
+        SettingsOpen(nullptr);
+        return;
+    }
+    const int status = SettingsOpen(path);
+    if (status == kSettingsDamaged)
+        std::fprintf(stderr,
+                     "quorvat: the settings file %s is damaged and is ignored; delete it to go "
+                     "back to the defaults\n",
+                     path);
+    else if (status < 0)
+        std::fprintf(stderr, "quorvat: cannot read the settings file %s; it is ignored\n", path);
+}
+
 // A panel that cannot be loaded ends the program; one line says which file and why.
 int loadPanelOrSay(int resourceId) {
     const int handle = LoadPanel(0, kResourceFile, resourceId);
@@ -79,6 +104,8 @@ int WinMain(int argc, char **argv) {
     DisplayPanel(panel);
     InitVars();
     RunUserInterface();
+    TrendRememberPlace();
+    SettingsClose();
     CloseLink();
     DiscardPanel(panel);
     return 0;
@@ -98,6 +125,8 @@ void InitVars() {
     closing = 0;
 
     chooseHistoryFile();
+    openSettingsFile();
+    TrendKeepClear({P_GROUPCOMMANDS, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
 
     ShowLogo(5);
     InitIpAdressComboBox();

@@ -7,6 +7,7 @@
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "platform/rs232.h"
+#include "platform/settings.h"
 #include "platform/tcp.h"
 #include "shell/controls.h"
 #include "shell/state.h"
@@ -158,6 +159,9 @@ bool loadProgram(int argc, char **argv) {
     qv::rt::SetCtrlVal(qv::interfacepanel, qv::INTERFACEP_STRINGPORTNUMBER,
                        std::to_string(sim.tcpPort()).c_str());
     qv::InitVars();
+    // An operator's settings beside the program must not move the bench's trend window, nor the
+    // bench write them: it opens by the rule, on the screen it has.
+    qv::rt::SettingsOpen(nullptr);
     const bool connected = qv::tcpcon == 1 && linkChecked();
     disconnectAll();
     if (!connected)

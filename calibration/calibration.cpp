@@ -6,6 +6,7 @@
 #include "shell/controls.h"
 #include "shell/refresh.h"
 #include "shell/state.h"
+#include "trend/trend.h"
 
 namespace qv {
 
@@ -63,6 +64,7 @@ void CalcCF() {
     };
     std::uint32_t sumR = 0, sumG = 0, sumB = 0, sumD = 0;
     int blink = 0;
+    TrendMarkEvent(TrendEvent::CalibrationStart);
     for (int i = 0; i < kReadings; ++i) {
         if (i % kBlinkEvery == 0) {
             SetCtrlAttribute(panel, P_BUTTONCALCCF, ATTR_CMD_BUTTON_COLOR,
@@ -73,6 +75,7 @@ void CalcCF() {
         FillTxBuf(order, 0);
         if (!GetDataFrame()) {
             stopBlinking();
+            TrendMarkEvent(TrendEvent::CalibrationEnd);
             calcOutcome = CalcOutcome::Timeout;
             SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
             if (!closing)
@@ -93,6 +96,7 @@ void CalcCF() {
             return;
         }
     }
+    TrendMarkEvent(TrendEvent::CalibrationEnd);
     meanR = static_cast<std::uint16_t>(sumR / kReadings);
     meanG = static_cast<std::uint16_t>(sumG / kReadings);
     meanB = static_cast<std::uint16_t>(sumB / kReadings);

@@ -385,6 +385,33 @@ int GetPanelAttribute(int panel, int attribute, int *value) {
         *value = p->creationOrder.empty() ? 0 : p->creationOrder.front();
         return 0;
     default:
+        break;
+    }
+    const QRect inside = p->window->geometry(), frame = p->window->frameGeometry();
+    switch (attribute) {
+    case ATTR_VISIBLE:
+        *value = p->window->isVisible() ? 1 : 0;
+        return 0;
+    case ATTR_LEFT:
+        *value = inside.left();
+        return 0;
+    case ATTR_TOP:
+        *value = inside.top();
+        return 0;
+    case ATTR_WIDTH:
+        *value = inside.width();
+        return 0;
+    case ATTR_HEIGHT:
+        *value = inside.height();
+        return 0;
+    case ATTR_TITLEBAR_THICKNESS:
+        *value = inside.top() - frame.top();
+        return 0;
+    case ATTR_FRAME_THICKNESS:
+        *value = std::max({inside.left() - frame.left(), frame.right() - inside.right(),
+                           frame.bottom() - inside.bottom()});
+        return 0;
+    default:
         return kUIEAttrInvalid;
     }
 }

@@ -5,7 +5,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QStandardPaths>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace qv::rt {
 
@@ -48,6 +53,19 @@ int ConfirmPopup(const char *title, const char *message) {
     return showPopup(PopupKind::Confirm, title, message);
 }
 
+namespace {
+// The file dialog leaves the icons of the folders it listed in the pixmap cache, and the heap it
+// freed (its file system model, their threads' arenas) with the process: together about 1 MB of
+// the 3 MB it adds. A program that keeps 12 MiB of readings within 60 MB gives them back; the
+// style draws what it needs again at the next paint.
+void releaseDialogLeftovers() {
+    QPixmapCache::clear();
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+} // namespace
+
 void SetSaveFileHandler(SaveFileHandler handler) {
     rt().saveFileHandler = std::move(handler);
 }
@@ -73,6 +91,7 @@ int SaveFilePopupText(const char *title, const char *suggested, char *path, std:
         }
         chosen =
             QFileDialog::getSaveFileName(QApplication::activeWindow(), latin1(t.c_str()), start);
+        releaseDialogLeftovers();
     }
     if (chosen.isEmpty())
         return 0;

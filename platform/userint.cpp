@@ -7,8 +7,10 @@
 #include "platform/testing.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
 
 namespace qv::rt {
 
@@ -65,6 +67,39 @@ int HidePanel(int panel) {
         return kUIEPanelInvalid;
     p->window->hide();
     return 0;
+}
+
+int SetPanelPos(int panel, int top, int left) {
+    Panel *p = findPanel(panel);
+    if (!p)
+        return kUIEPanelInvalid;
+    // The inside, not the frame: before its first showing nobody knows the frame's size.
+    p->window->setGeometry(QRect(QPoint(left, top), p->window->size()));
+    return 0;
+}
+
+int SetPanelSize(int panel, int height, int width) {
+    Panel *p = findPanel(panel);
+    if (!p)
+        return kUIEPanelInvalid;
+    if (height < 1 || width < 1)
+        return kUIEValueInvalid;
+    p->window->setFixedSize(width, height);
+    return 0;
+}
+
+int GetScreenArea(int left, int top, ScreenArea *area) {
+    if (!QGuiApplication::instance())
+        return kUIENotInitialized;
+    if (!area)
+        return kUIEValueInvalid;
+    QScreen *screen = QGuiApplication::screenAt(QPoint(left, top));
+    const int found = screen ? 1 : 0;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect r = screen ? screen->availableGeometry() : QRect();
+    *area = {r.left(), r.top(), r.width(), r.height()};
+    return found;
 }
 
 int DiscardPanel(int panel) {

@@ -67,6 +67,13 @@ constexpr int ATTR_CMD_BUTTON_COLOR = 880;
 // ---- Panel attributes (GetPanelAttribute). ----
 constexpr int ATTR_NUM_CTRLS = 1001;
 constexpr int ATTR_PANEL_FIRST_CTRL = 1002; // 0 when the panel has no control
+// ATTR_VISIBLE of a panel is 1 while it is shown. ATTR_LEFT, ATTR_TOP, ATTR_WIDTH and
+// ATTR_HEIGHT of a panel give its inside, without the window system's frame, on the screen, in
+// logical pixels (Qt's, which a scale factor multiplies). The frame around it: the title bar
+// with the border above it, and the widest of the other borders; both 0 until the panel has been
+// shown and the window system has told them.
+constexpr int ATTR_TITLEBAR_THICKNESS = 1003;
+constexpr int ATTR_FRAME_THICKNESS = 1004;
 
 // ---- Colours are 0xRRGGBB; this one means "no background". ----
 constexpr int VAL_TRANSPARENT = 0x1000000;
@@ -146,6 +153,17 @@ const char *LastResourceError();
 int DisplayPanel(int panel);
 int HidePanel(int panel);
 int DiscardPanel(int panel);
+// Places the panel's inside at top, left on the screen.
+int SetPanelPos(int panel, int top, int left);
+// Makes the panel's inside height x width; kUIEValueInvalid when either is below 1.
+int SetPanelSize(int panel, int height, int width);
+// The part of a screen that windows may take (without task bars and docks), in logical pixels.
+struct ScreenArea {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+// 1 with the area of the screen that holds the point left, top; 0 with the primary screen's when
+// none does; kUIENotInitialized before the run-time was started.
+int GetScreenArea(int left, int top, ScreenArea *area);
 // Runs the event loop until QuitUserInterface; returns the code given to it.
 int RunUserInterface();
 int QuitUserInterface(int code);

@@ -8,5 +8,7 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-export QT_QPA_PLATFORM=offscreen
+# A 1920x1080 screen, where the trend window opens whole beside the main panel, as at a station;
+# Qt's offscreen screen is 800x800 otherwise.
+export QT_QPA_PLATFORM="offscreen:configfile=$PWD/bench/screen.json"
 exec ./build/default/bin/quorvat-bench "$@"

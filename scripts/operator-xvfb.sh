@@ -2,7 +2,8 @@
 # An impatient operator at a real X server: the program under Xvfb with a window manager, the
 # simulator as the sensor, clicks and keys from xdotool while the program waits. Each scenario
 # checks what the sensor received and whether the program ended, and leaves a screenshot in
-# build/default/bin/screenshots/. Run after a build: ./scripts/operator-xvfb.sh
+# build/default/bin/screenshots/. The last one opens the trend window on three screens and
+# checks where it goes. Run after a build: ./scripts/operator-xvfb.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh xvfb
@@ -12,7 +13,8 @@ work=$(mktemp -d)
 mkdir -p "$shots"
 export DISPLAY=:47
 Xvfb "$DISPLAY" -screen 0 1280x900x24 >/dev/null 2>&1 & xserver=$!
-trap 'pkill -f "$work" || true; kill $xserver $wm 2>/dev/null; rm -rf "$work"' EXIT
+more=() # the X servers and window managers of the trend window's screens
+trap 'pkill -f "$work" || true; kill $xserver $wm "${more[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 sleep 0.5
 openbox >/dev/null 2>&1 & wm=$!
 sleep 0.5
@@ -79,5 +81,40 @@ sleep 0.8; shot operator-serial-check.png
 click "QUORVAT V6.0" 516 384; sleep 0.2; click "QUORVAT V6.0" 236 384; sleep 3
 check "neither command ran: the buttons were dimmed" "[ $(frames "$work/c.log" 5) -eq 0 ] && [ $(frames "$work/c.log" 9) -eq 0 ]"
 kill $p $s; wait $p $s 2>/dev/null || true
+
+echo "TREND beside the main panel, clear of its commands; closed, moved and reopened at the next start"
+# x y width height of a window's inside, and of its frame (the window manager's extents around it)
+inside() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width/{w=$NF} /Height/{h=$NF} END{print x, y, w, h}'; }
+outside() {
+  local x y w h l r t b
+  read -r x y w h < <(inside "$1"); read -r l r t b < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  echo $((x - l)) $((y - t)) $((w + l + r)) $((h + t + b))
+}
+apart() { [ $(($1 + $3)) -le "$5" ] || [ $(($5 + $7)) -le "$1" ] || [ $(($2 + $4)) -le "$6" ] || [ $(($6 + $8)) -le "$2" ]; }
+n=0
+for screen in 1600x1200:1 1920x1080:1 3200x2400:2; do
+  size=${screen%:*} s=${screen#*:} n=$((n + 1))
+  export DISPLAY=:$((47 + n))
+  Xvfb "$DISPLAY" -screen 0 "${size}x24" >/dev/null 2>&1 & more+=($!)
+  sleep 0.5; openbox >/dev/null 2>&1 & more+=($!); sleep 0.5
+  dir=$work/place$n; mkdir -p "$dir"; [ -d "$work/tcp" ] || program tcp >/dev/null; cp "$work"/tcp/* "$dir/"
+  s1=$(sim --port "$port")
+  sleep 0.3; QT_SCALE_FACTOR=$s "$dir/quorvat" 2>/dev/null & p=$!
+  sleep 1.5; click "QUORVAT V6.0" $((656 * s)) $((216 * s)); window "QUORVAT V6.0 - TREND" >/dev/null; sleep 0.5
+  main=$(window "QUORVAT V6.0"); trend=$(window "QUORVAT V6.0 - TREND")
+  read -r mx my mw mh < <(inside "$main"); read -r -a m < <(outside "$main"); read -r -a t < <(outside "$trend")
+  shot "trend-beside-$size.png"
+  echo "  main panel at ${m[*]}, trend window at ${t[*]} (frames, device pixels)"
+  check "$size: clear of the commands and the status line" "apart ${t[*]} $((mx + 16 * s)) $((my + 344 * s)) $((728 * s)) $((154 * s))"
+  check "$size: clear of the main panel" "apart ${t[*]} ${m[*]}"
+  check "$size: on the screen" "[ ${t[0]} -ge 0 ] && [ ${t[1]} -ge 0 ] && [ $((t[0] + t[2])) -le ${size%x*} ] && [ $((t[1] + t[3])) -le ${size#*x} ]"
+  xdotool windowmove "$trend" $((40 * s)) $((60 * s)); sleep 0.3; put=$(inside "$trend")
+  xdotool windowactivate --sync "$trend" key alt+F4; sleep 0.3
+  xdotool windowactivate --sync "$main" key alt+F4; ended $p || kill $p
+  QT_SCALE_FACTOR=$s "$dir/quorvat" 2>/dev/null & p=$!
+  sleep 1.5; click "QUORVAT V6.0" $((656 * s)) $((216 * s)); sleep 0.5
+  check "$size: reopened where it was put ($put)" "[ \"$(inside "$(window "QUORVAT V6.0 - TREND")")\" = \"$put\" ]"
+  kill $p $s1; wait $p $s1 2>/dev/null || true
+done
 
 exit $failed

@@ -12,7 +12,7 @@ for extra in "$@"; do
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     coverage) packages+=(gcovr) ;;
     format) packages+=(clang-format) ;;
-    xvfb) packages+=(xdotool openbox x11-apps imagemagick) ;;
+    xvfb) packages+=(xdotool openbox x11-apps x11-utils imagemagick) ;;
     package) packages+=(dpkg-dev file desktop-file-utils appstream librsvg2-bin) ;;
     windows) packages+=(g++-mingw-w64-x86-64) ;;
     *) echo "setup.sh: unknown package group '$extra'" >&2; exit 2 ;;

@@ -12,6 +12,7 @@ using u16 = std::uint16_t;
 
 constexpr const char *kResourceFile = "QuorvatV60.uir";
 constexpr const char *kHistoryFileName = "IPComboBoxQuorvatv60.ipa";
+constexpr const char *kSettingsFileName = "QuorvatV60.ini"; // beside the history
 
 // ---- The application shell. ----
 extern int panel;          // main panel handle

@@ -11,6 +11,18 @@ namespace {
 constexpr double kRebaseMicros = 3.9e9;
 } // namespace
 
+const char *TrendEventName(TrendEvent event) {
+    switch (event) {
+    case TrendEvent::CalibrationStart:
+        return "calibration start";
+    case TrendEvent::CalibrationEnd:
+        return "calibration end";
+    case TrendEvent::Finish:
+        return "finish";
+    }
+    return "";
+}
+
 ReadingStore::ReadingStore(std::size_t capacity)
     : capacity_(std::max<std::size_t>(capacity, 1)),
       ring_(std::make_unique_for_overwrite<Record[]>(capacity_)), buckets_(kBuckets) {}
@@ -18,10 +30,13 @@ ReadingStore::ReadingStore(std::size_t capacity)
 void ReadingStore::add(double seconds, const std::uint16_t (&value)[kTrendChannels]) {
     if (count_ > 0)
         seconds = std::max(seconds, newest());
+    dropMarks(seconds - kKeepSeconds);
+    const std::size_t keptBefore = count_;
     while (count_ > 0 && seconds - timeOf(record(0)) > kKeepSeconds)
         dropOldest();
     if (count_ == capacity_)
         dropOldest();
+    const bool dropped = count_ < keptBefore;
     if (count_ == 0)
         base_ = seconds;
     if ((seconds - base_) * 1e6 > kRebaseMicros)
@@ -32,11 +47,34 @@ void ReadingStore::add(double seconds, const std::uint16_t (&value)[kTrendChanne
     ++count_;
     ++added_;
     addToBucket(seconds, value);
+    // A mark older than the oldest reading kept goes with the readings before it; one made
+    // before any reading (a calibration's start) stays until the first reading goes.
+    if (dropped)
+        dropMarks(oldest());
 }
 
 void ReadingStore::dropOldest() {
     head_ = (head_ + 1) % capacity_;
     --count_;
+}
+
+void ReadingStore::dropMarks(double before) {
+    while (markCount_ > 0 && markAt(0).seconds < before) {
+        markHead_ = (markHead_ + 1) % kMarkCapacity;
+        --markCount_;
+    }
+}
+
+void ReadingStore::mark(double seconds, TrendEvent event) {
+    if (markCount_ > 0)
+        seconds = std::max(seconds, markAt(markCount_ - 1).seconds);
+    dropMarks(seconds - kKeepSeconds);
+    if (markCount_ == kMarkCapacity) {
+        markHead_ = (markHead_ + 1) % kMarkCapacity;
+        --markCount_;
+    }
+    marks_[(markHead_ + markCount_) % kMarkCapacity] = {seconds, event};
+    ++markCount_;
 }
 
 void ReadingStore::rebase() {

@@ -1,7 +1,8 @@
 // The readings the trend keeps, apart from any picture of them: at most the last ten minutes and
 // never more than a fixed number, in a ring of compact records; and, for drawing, the smallest and
 // largest value of each channel per 10 ms, so that a picture of the last minute costs the same
-// whatever the reading rate.
+// whatever the reading rate. Beside them, the moments a calibration started and ended and a
+// FINISH ran, which go with the readings around them.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,16 @@ struct TrendReading {
     double seconds; // on the clock the readings were added with
     std::uint16_t value[kTrendChannels];
 };
+
+enum class TrendEvent : std::uint8_t { CalibrationStart, CalibrationEnd, Finish };
+
+struct TrendMark {
+    double seconds; // on the readings' clock
+    TrendEvent event;
+};
+
+// The event's name in a saved file: "calibration start", "calibration end", "finish".
+const char *TrendEventName(TrendEvent event);
 
 // One column of a picture: the range of each channel over the readings that fall in it.
 struct TrendColumn {
@@ -35,6 +46,8 @@ class ReadingStore {
     static constexpr double kKeepSeconds = 600.0;
     static constexpr double kBucketSeconds = 0.01;
     static constexpr std::size_t kBuckets = 8192; // 82 s of buckets: a picture's minute and more
+    // A calibration makes two marks and takes seconds: far more than ten minutes can hold.
+    static constexpr std::size_t kMarkCapacity = 256;
 
     explicit ReadingStore(std::size_t capacity = kCapacity);
 
@@ -49,6 +62,13 @@ class ReadingStore {
     double newest() const; // 0 when empty
     // Readings ever added: tells a picture whether anything came since it was drawn.
     std::uint64_t added() const { return added_; }
+    // Keeps a mark at `seconds`. Marks go when they are older than the oldest reading kept once
+    // readings go (so one made before any reading stays until the first one goes), when they are
+    // older than ten minutes, and beyond their own capacity, the oldest first.
+    void mark(double seconds, TrendEvent event);
+    std::size_t marks() const { return markCount_; }
+    // Mark i, 0 being the oldest kept; i < marks().
+    TrendMark markAt(std::size_t i) const { return marks_[(markHead_ + i) % kMarkCapacity]; }
     // Fills `count` columns splitting [from, to) evenly with the kept readings of that span, at
     // the resolution of the 10 ms buckets.
     void columns(double from, double to, TrendColumn *out, int count) const;
@@ -67,6 +87,7 @@ class ReadingStore {
     const Record &record(std::size_t i) const { return ring_[(head_ + i) % capacity_]; }
     double timeOf(const Record &r) const { return base_ + r.micros * 1e-6; }
     void dropOldest();
+    void dropMarks(double before);
     void rebase();
     void addToBucket(double seconds, const std::uint16_t (&value)[kTrendChannels]);
 
@@ -77,6 +98,8 @@ class ReadingStore {
     std::uint64_t added_ = 0;
     std::vector<Bucket> buckets_;
     std::size_t bucketHead_ = 0, bucketCount_ = 0;
+    TrendMark marks_[kMarkCapacity] = {};
+    std::size_t markHead_ = 0, markCount_ = 0;
 };
 
 } // namespace qv

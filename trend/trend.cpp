@@ -3,6 +3,7 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "trend/trendview.h"
+#include "trend/trendwindow.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +17,7 @@ using namespace rt;
 int trendpanel;
 ReadingStore trendreadings;
 bool trendpaused;
+bool trendfit;
 
 const char InfoButtonTrend[] =
     " Opens the TREND window: RAW DATAS and CALIBRATED DATAS of the last 60 seconds. \n Solid "
@@ -25,9 +27,14 @@ const char InfoButtonPause[] =
     " Freezes the picture of the TREND window. \n The readings are still "
     "kept. \n Press PAUSE again to go on.";
 const char InfoButtonSaveCsv[] =
-    " Saves the kept readings to a CSV file: \n seconds since the first reading, RAW DATAS, "
-    "CALIBRATED DATAS, DELTA of both. \n At most the last 10 minutes are kept.";
-const char kTrendCsvHeader[] = "seconds,raw_r,raw_g,raw_b,cal_r,cal_g,cal_b,delta_raw,delta_cal";
+    " Saves the kept readings to a CSV file: \n seconds since the first line, RAW DATAS, "
+    "CALIBRATED DATAS, DELTA of both, and where a calibration started and ended and a FINISH ran. "
+    "\n At most the last 10 minutes are kept.";
+const char InfoButtonFit[] =
+    " Fits the VALUE axis to the readings in view, with a margin, so that small changes show. \n "
+    "Press FIT again for the full range from 0.";
+const char kTrendCsvHeader[] =
+    "seconds,raw_r,raw_g,raw_b,cal_r,cal_g,cal_b,delta_raw,delta_cal,event";
 
 namespace {
 
@@ -41,8 +48,10 @@ int helpOnly(int event, const char *text) {
 
 using u16 = std::uint16_t;
 
-// PAUSE is red while it holds the picture, like the main panel's buttons that mark a state.
+// PAUSE is red while it holds the picture, like the main panel's buttons that mark a state; FIT
+// is blue while the axis follows the readings, a setting rather than a warning.
 constexpr int kPausedColor = 0xFF0000;
+constexpr int kFitColor = 0x90C0F0;
 constexpr int kButtonColor = 0xE0E0E0;
 
 unsigned spread(u16 a, u16 b, u16 c) {
@@ -105,6 +114,11 @@ void TrendAddReading(const std::uint16_t (&value)[kTrendChannels]) {
     TrendViewReadingAdded();
 }
 
+void TrendMarkEvent(TrendEvent event) {
+    trendreadings.mark(Timer(), event);
+    TrendViewReadingAdded();
+}
+
 bool WriteTrendCsv(const ReadingStore &store, const char *path) {
     if (!path || !*path)
         return false;
@@ -115,22 +129,41 @@ bool WriteTrendCsv(const ReadingStore &store, const char *path) {
     char line[160];
     std::snprintf(line, sizeof line, "%s\r", kTrendCsvHeader);
     bool ok = WriteLine(file, line, -1) >= 0;
-    const double first = store.size() > 0 ? store.at(0).seconds : 0.0;
+    // Seconds count from the first line, a reading or a mark; a mark is a line of its own, in
+    // its place among the readings, with their columns empty.
+    double first = store.size() > 0 ? store.at(0).seconds : 0.0;
+    if (store.marks() > 0 && (store.size() == 0 || store.markAt(0).seconds < first))
+        first = store.markAt(0).seconds;
+    std::size_t m = 0;
+    auto marksUpTo = [&](double seconds) {
+        for (; ok && m < store.marks() && store.markAt(m).seconds <= seconds; ++m) {
+            const TrendMark mark = store.markAt(m);
+            std::snprintf(line, sizeof line, "%.6f,,,,,,,,,%s\r", mark.seconds - first,
+                          TrendEventName(mark.event));
+            ok = WriteLine(file, line, -1) >= 0;
+        }
+    };
     for (std::size_t i = 0; ok && i < store.size(); ++i) {
         const TrendReading r = store.at(i);
+        marksUpTo(r.seconds);
         const u16 *v = r.value;
-        std::snprintf(line, sizeof line, "%.6f,%u,%u,%u,%u,%u,%u,%u,%u\r", r.seconds - first,
+        std::snprintf(line, sizeof line, "%.6f,%u,%u,%u,%u,%u,%u,%u,%u,\r", r.seconds - first,
                       unsigned{v[0]}, unsigned{v[1]}, unsigned{v[2]}, unsigned{v[3]},
                       unsigned{v[4]}, unsigned{v[5]}, spread(v[0], v[1], v[2]),
                       spread(v[3], v[4], v[5]));
-        ok = WriteLine(file, line, -1) >= 0;
+        ok = ok && WriteLine(file, line, -1) >= 0;
     }
+    marksUpTo(1e300);
     // An earlier file of the name is replaced only by a whole new one.
     return FileClose(file) == 0 && ok;
 }
 
-int CBF_ButtonTrend(int, int, int event, void *, int, int) {
+int CBF_ButtonTrend(int panelHandle, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
+        int shown = 0;
+        GetPanelAttribute(trendpanel, ATTR_VISIBLE, &shown);
+        if (!shown)
+            TrendPlaceWindow(panelHandle);
         DisplayPanel(trendpanel);
         TrendViewShow(trendpanel, TRENDP_CHART);
     }
@@ -150,6 +183,16 @@ int CBF_ButtonPause(int, int, int event, void *, int, int) {
     return helpOnly(event, InfoButtonPause);
 }
 
+int CBF_ButtonFit(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        trendfit = !trendfit;
+        SetCtrlAttribute(trendpanel, TRENDP_BUTTONFIT, ATTR_CMD_BUTTON_COLOR,
+                         trendfit ? kFitColor : kButtonColor);
+        TrendViewFit();
+    }
+    return helpOnly(event, InfoButtonFit);
+}
+
 int CBF_ButtonSaveCsv(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         saveCsv();
@@ -159,6 +202,7 @@ int CBF_ButtonSaveCsv(int, int, int event, void *, int, int) {
 int CBF_TRENDP(int panelHandle, int event, void *, int, int) {
     if (event == EVENT_CLOSE) {
         TrendViewStop();
+        TrendRememberPlace();
         HidePanel(panelHandle);
     }
     return 0;

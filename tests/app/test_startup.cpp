@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "link/connectpanel.h"
 #include "logo/logo.h"
+#include "platform/settings.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
 #include "shell/buttons.h"
@@ -46,6 +47,7 @@ const QHash<QString, const char *> kHelp = {
     {"DispBarsRAW", InfoDispBarsRAW}, {"DispBars", InfoDispBars}, {"DispStatus", InfoStatus},
     {"ButtonConnect", InfoButtonConnect}, {"ButtonTrend", InfoButtonTrend},
     {"ButtonPause", InfoButtonPause}, {"ButtonSaveCsv", InfoButtonSaveCsv},
+    {"ButtonFit", InfoButtonFit},
     {"EditCommunicationProtocol", InfoEditCommunicationProtocol},
     {"EditSelectComPort", InfoEditConnect}, {"ComPortDevice", InfoComPortDevice},
     {"StringIpAdress", InfoStringIpAdress}, {"StringPortNumber", InfoStringPortNumber},
@@ -226,6 +228,7 @@ class AppTest : public QObject {
     // The history stays beside the program while a write there works, the try leaving no trace,
     // not even on an old temporary. Where writes fail for everyone, root included (/proc), it goes
     // to the data folder, made for it. When no folder can hold it, start-up says so and goes on.
+    // The settings file goes with it, or is not kept; a damaged one is named and left alone.
     void whereTheHistoryGoes() {
         const QString dataHome = home_.filePath("data");
         const QString data = QDir(dataHome).filePath(QCoreApplication::applicationName());
@@ -236,6 +239,7 @@ class AppTest : public QObject {
         QVERIFY(qvtest::writeFile(left, "before"));
         QCOMPARE(startUpIn(program.path(), dataHome), QByteArray());
         QCOMPARE(QString::fromLocal8Bit(ipComboBoxFileName), program.filePath(name));
+        QCOMPARE(QString::fromLocal8Bit(rt::SettingsFile()), program.filePath(kSettingsFileName));
         QCOMPARE(QDir(program.path()).entryList(all), QStringList{name + ".tmp"});
         QCOMPARE(fileBytes(left), QByteArray("before"));
         QVERIFY(!QFileInfo::exists(dataHome));
@@ -249,7 +253,15 @@ class AppTest : public QObject {
         QVERIFY2(err.startsWith("quorvat: cannot create the folder " + unmakeable.toUtf8()),
                  err.constData());
         QCOMPARE(ipComboBoxFileName[0], '\0');
+        QCOMPARE(rt::SettingsFile(), "");
         QCOMPARE(addressList(), QByteArrayList());
+        const QString damaged = program.filePath(kSettingsFileName);
+        QVERIFY(qvtest::writeFile(damaged, "\x01\x02\xFF\n[trend\n"));
+        QCOMPARE(startUpIn(program.path(), dataHome),
+                 "quorvat: the settings file " + QFile::encodeName(damaged) +
+                     " is damaged and is ignored; delete it to go back to the defaults\n");
+        QCOMPARE(fileBytes(damaged), QByteArray("\x01\x02\xFF\n[trend\n"));
+        rt::SettingsClose();
         qunsetenv("XDG_DATA_HOME");
     }
 

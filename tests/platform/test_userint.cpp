@@ -58,6 +58,9 @@ class UserIntTest : public QObject {
              {LoadPanel(0, "bad.uir", 5), kUIEBadFormat},
              {LoadPanel(0, "t.uir", 9), kUIEPanelNotFound},
              {SetCtrlVal(999, 1, 1), kUIEPanelInvalid},
+             {SetPanelPos(999, 0, 0), kUIEPanelInvalid},
+             {SetPanelSize(panel_, 0, 10), kUIEValueInvalid},
+             {GetScreenArea(0, 0, nullptr), kUIEValueInvalid},
              {DiscardPanel(999), kUIEPanelInvalid},
              {SetCtrlVal(panel_, 99, 1), kUIECtrlInvalid},
              {SetCtrlVal(panel_, 5, 1), kUIETypeMismatch},  // a number into a canvas
@@ -76,6 +79,21 @@ class UserIntTest : public QObject {
              {PostDeferredCallToThread([](void *) {}, nullptr, plain), kUIEThreadInvalid}});
         SetSaveFileHandler({});
         QCOMPARE(QByteArray(path), QByteArray("")); // nothing of a path that did not fit
+    }
+
+    // Where the program puts a panel, it is, its frame around it.
+    void panelPlaceAndScreen() {
+        QCOMPARE(SetPanelSize(panel_, 120, 300) + SetPanelPos(panel_, 40, 30), 0);
+        QList<int> got;
+        for (int a :
+             {ATTR_LEFT, ATTR_TOP, ATTR_WIDTH, ATTR_HEIGHT, ATTR_VISIBLE, ATTR_TITLEBAR_THICKNESS})
+            got << (GetPanelAttribute(panel_, a, &a) == 0 ? a : -1);
+        const QRect frame = testing::PanelWidget(panel_)->frameGeometry();
+        QCOMPARE(got, (QList<int>{30, 40, 300, 120, 1, 40 - frame.top()}));
+        ScreenArea area;
+        QCOMPARE(GetScreenArea(30, 40, &area), 1);
+        QVERIFY(area.width > 0 && area.height > 0);
+        QCOMPARE(GetScreenArea(-100000, 0, &area), 0);
     }
 
     // Text keeps its bytes (the sensor's are Latin-1) and is cut to the caller's buffer, a list

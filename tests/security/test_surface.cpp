@@ -1,6 +1,7 @@
 // What the program exposes to the machine and to the data it is given: no listening socket,
-// no file written but the address history and the calibration record, no outside text used as
-// a format or run past its buffer. (The sources' bounded copies: security_bounded_copies.)
+// no file written but the address history, the calibration record and the settings file, no
+// outside text used as a format or run past its buffer. (The sources' bounded copies:
+// security_bounded_copies.)
 #include "app/startup.h"
 #include "link/commands.h"
 #include "link/link.h"
@@ -47,8 +48,9 @@ std::pair<int, int> sockets() {
     return {all, listening};
 }
 
-// The child: the whole program driven as an operator would: connect, commit an address, run GO,
-// finish a calibration, close. Once running it tells the parent its sockets and listening ones.
+// The child: the whole program driven as an operator would: connect, commit an address, open the
+// trend window, run GO, finish a calibration, close. Once running it tells the parent its
+// sockets and listening ones.
 int runChild() {
     qvtest::initRunTime();
     static qvtest::PopupRecorder popups; // FINISH CALIBRATION's notice
@@ -62,6 +64,7 @@ int runChild() {
             rt::DisplayPanel(interfacepanel); // as CONNECT shows it
             rt::SetActiveCtrl(interfacepanel, INTERFACEP_STRINGIPADRESS);
             qvtest::typeInto(interfacepanel, INTERFACEP_STRINGIPADRESS, kFormatAddress);
+            qvtest::click(panel, P_BUTTONTREND); // its place is kept at the end
             qvtest::click(panel, P_BUTTONGO);
             const auto [all, listening] = sockets();
             std::printf("READY %d %d\n", all, listening);
@@ -88,7 +91,7 @@ int runChild() {
 class SurfaceTest : public QObject {
     Q_OBJECT
   private slots:
-    void programListensNowhereAndWritesOnlyItsHistoryAndRecord() {
+    void programListensNowhereAndWritesOnlyItsHistoryRecordAndSettings() {
         qvtest::SensorRig rig(qvtest::quietSensor(kFormatVersion, false));
         qvtest::ScratchProject project;
         QTemporaryDir home;
@@ -116,19 +119,25 @@ class SurfaceTest : public QObject {
         QVERIFY(child.waitForFinished(20000) && child.exitCode() == 0);
 
         const QString history = project.file(kHistoryFileName),
-                      record = project.file(kRecordFileName);
+                      record = project.file(kRecordFileName),
+                      settings = project.file(kSettingsFileName);
         QStringList others;
-        int historyReplaced = 0, recordWrites = 0;
+        int historyReplaced = 0, recordWrites = 0, settingsReplaced = 0;
         for (const QByteArray &line : qvtest::fileBytes(log).trimmed().split('\n')) {
             const QByteArray what = line.left(line.indexOf(' '));
             const QString path = QString::fromLocal8Bit(line.mid(line.indexOf(' ') + 1));
-            // The history, its temporaries beside it (named after it, or unnamed in its folder
-            // until linked under such a name), and the folder's writability probe.
-            if ((what == "rename" || what == "link") && path == history)
+            const bool replaced = what == "rename" || what == "link";
+            // The history and the settings file, their temporaries beside them (named after
+            // them, or unnamed in their folder until linked under such a name), the settings
+            // file's lock ("<file>.lock"), and the folder's writability probe.
+            if (replaced && path == history)
                 ++historyReplaced;
+            else if (replaced && path == settings)
+                ++settingsReplaced;
             else if (path == record)
                 ++recordWrites;
-            else if (path != history && !path.startsWith(history + ".") &&
+            else if (path != history && !path.startsWith(history + ".") && path != settings &&
+                     !path.startsWith(settings + ".") &&
                      !(what == "tmpfile" && path == project.path()) &&
                      !path.endsWith(".gcda")) // a coverage build's counters
                 others << QString::fromLocal8Bit(line);
@@ -136,6 +145,8 @@ class SurfaceTest : public QObject {
         QVERIFY2(others.isEmpty(), qPrintable(others.join("\n")));
         QVERIFY(historyReplaced >= 1); // a whole new file put in its place
         QCOMPARE(recordWrites, 1);
+        QVERIFY(settingsReplaced >= 1);
+        QVERIFY(qvtest::fileBytes(settings).startsWith("[trend]\n"));
         // The record names the link in use, not an address typed but never tried.
         const QByteArray finish = QByteArray(",finish,") + kFormatVersion +
                                   ",127.0.0.1:" + QByteArray::number(rig.sim().tcpPort()) + ",";
