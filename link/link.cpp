@@ -174,6 +174,8 @@ bool CheckLink(bool pump) {
         SetAcceptAllowed(true);
         return true;
     }
+    if (closing) // closed before the request went: nothing failed
+        return false;
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
     SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "CONNECTION FAILURE");
     return false;
