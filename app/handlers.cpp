@@ -9,6 +9,7 @@
 #include "record/record.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/help.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -47,16 +48,8 @@ const char InfoWhiteTarget[] =
     "is NOT OK.";
 
 namespace {
-constexpr const char *kHelpTitle = "INFO!";
 
 constexpr double kPause = 0.5;
-
-// The edit boxes and displays act on nothing but a right click.
-int helpOnly(int event, const char *text) {
-    if (event == EVENT_RIGHT_CLICK)
-        MessagePopup(kHelpTitle, text);
-    return 0;
-}
 
 // Half a second in which the panel does not react: no events are pumped, so what the program
 // has set is drawn first. It sleeps in short steps rather than spinning, on the shared clock
@@ -84,7 +77,7 @@ int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
         GetData();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonSendPower);
+    return HelpOnRightClick(event, InfoButtonSendPower);
 }
 
 int CBF_ButtonSendCF(int, int, int event, void *, int, int) {
@@ -93,7 +86,7 @@ int CBF_ButtonSendCF(int, int, int event, void *, int, int) {
         SendCF();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonSendCF);
+    return HelpOnRightClick(event, InfoButtonSendCF);
 }
 
 int CBF_ButtonGetCF(int, int, int event, void *, int, int) {
@@ -102,7 +95,7 @@ int CBF_ButtonGetCF(int, int, int event, void *, int, int) {
         GetCF();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonGetCF);
+    return HelpOnRightClick(event, InfoButtonGetCF);
 }
 
 int CBF_ButtonGo(int, int, int event, void *, int, int) {
@@ -111,7 +104,7 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
         GetData();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonGo);
+    return HelpOnRightClick(event, InfoButtonGo);
 }
 
 // STOP only clears the run flag; the GO loop ends at its next turn and its handler restores
@@ -119,7 +112,7 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
 int CBF_ButtonStop(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         poll = 0;
-    return helpOnly(event, InfoButtonStop);
+    return HelpOnRightClick(event, InfoButtonStop);
 }
 
 int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
@@ -137,7 +130,7 @@ int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
         }
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonCalcCF);
+    return HelpOnRightClick(event, InfoButtonCalcCF);
 }
 
 int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
@@ -145,7 +138,7 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
         SetButtonsDimmed(1);
         if (!closing)
-            MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+            MessagePopup("INFO!", InfoButtonFinishCalib);
         TrendMarkEvent(TrendEvent::Finish);
         // A line that goes ends the finish, which records it as timed out: it is never resumed
         // on what may be another sensor.
@@ -168,39 +161,39 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonFinishCalib);
+    return HelpOnRightClick(event, InfoButtonFinishCalib);
 }
 
 int CBF_EditPower(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditPower);
+    return HelpOnRightClick(event, InfoEditPower);
 }
 int CBF_EditCFR(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 int CBF_EditCFG(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 int CBF_EditCFB(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditSetValue);
+    return HelpOnRightClick(event, InfoEditSetValue);
 }
 
 int CBF_EditMaxDelta(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditMaxDelta);
+    return HelpOnRightClick(event, InfoEditMaxDelta);
 }
 
 int CBF_DispBarsRAW(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoDispBarsRAW);
+    return HelpOnRightClick(event, InfoDispBarsRAW);
 }
 
 int CBF_DispBars(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoDispBars);
+    return HelpOnRightClick(event, InfoDispBars);
 }
 int CBF_DispStatus(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoStatus);
+    return HelpOnRightClick(event, InfoStatus);
 }
 
 } // namespace qv

@@ -85,6 +85,7 @@ void CalcCF() {
         GetRxBufData();
         CopyDatatoVars();
         SetPanelData();
+        TrendAddReading();
         sumR += dataRawR;
         sumG += dataRawG;
         sumB += dataRawB;

@@ -7,6 +7,7 @@
 #include "shell/controls.h"
 #include "shell/refresh.h"
 #include "shell/state.h"
+#include "trend/trend.h"
 
 #include <algorithm>
 
@@ -128,6 +129,7 @@ void GetData() {
             GetRxBufData();
             CopyDatatoVars();
             SetPanelData();
+            TrendAddReading();
         } else if (LineIsGone()) {
             // The sensor may come back, possibly another one: the loop goes on with it.
             if (!AwaitLink())

@@ -76,14 +76,7 @@ void putNumber(Line &line, long value) {
 void putTime(Line &line, std::time_t when) {
     std::tm local{};
     long offset = 0;
-#ifdef _WIN32
-    localtime_s(&local, &when);
-    std::tm copy = local;
-    offset = static_cast<long>(_mkgmtime(&copy) - when);
-#else
-    localtime_r(&when, &local);
-    offset = local.tm_gmtoff;
-#endif
+    LocalTime(when, &local, &offset);
     char text[40];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     const long minutes = (offset < 0 ? -offset : offset) / 60;

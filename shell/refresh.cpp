@@ -3,7 +3,6 @@
 #include "platform/userint.h"
 #include "shell/controls.h"
 #include "shell/state.h"
-#include "trend/trend.h"
 
 namespace qv {
 
@@ -43,13 +42,15 @@ void show() {
 }
 } // namespace
 
+u16 Spread(u16 a, u16 b, u16 c) {
+    return static_cast<u16>(largest(a, b, c) - smallest(a, b, c));
+}
+
 void SetPanelData() {
-    deltaraw = static_cast<u16>(largest(dataRawR, dataRawG, dataRawB) -
-                                smallest(dataRawR, dataRawG, dataRawB));
-    deltacalib = static_cast<u16>(largest(dataR, dataG, dataB) - smallest(dataR, dataG, dataB));
+    deltaraw = Spread(dataRawR, dataRawG, dataRawB);
+    deltacalib = Spread(dataR, dataG, dataB);
 
     show();
-    TrendAddReading({dataRawR, dataRawG, dataRawB, dataR, dataG, dataB});
 }
 
 void ClearPanelData() {
