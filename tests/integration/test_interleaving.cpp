@@ -16,7 +16,6 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -176,7 +175,6 @@ std::map<std::tuple<int, int, int>, QStringList> g_rows;
 
 class InterleavingTest : public QObject {
     Q_OBJECT
-    QTemporaryDir ptyDir_;
     std::unique_ptr<qvtest::FlowRig> rig_;
     qvsim::Simulator &sim() { return rig_->sim(); }
 
@@ -219,7 +217,6 @@ class InterleavingTest : public QObject {
     void initTestCase() {
         qvsim::Options o = qvtest::quietSensor(kVersion);
         o.onEvent = [](const std::string &line) { g_watch.seen(line); };
-        o.ptyLink = ptyDir_.filePath("sensor").toStdString(); // stays put when the line comes back
         rig_ = std::make_unique<qvtest::FlowRig>(std::move(o));
         StartLinkWatch();
     }

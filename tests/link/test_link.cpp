@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
@@ -341,7 +340,7 @@ class LinkTest : public QObject {
     // status texts stay the documented ones.
     void theDeviceLineOnThePanel() {
         startUp({}, Link::Serial);
-        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
+        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyLink());
         const QByteArray rigLine = "QUORVAT_COM4=" + pty;
         const auto line = [] { return ctrlText(interfacepanel, INTERFACEP_COMPORTDEVICE); };
         QCOMPARE(line(), rigLine); // written at start-up, before the panel was ever open
@@ -466,10 +465,7 @@ class LinkTest : public QObject {
     void aLostLineComesBackByItself() {
         QFETCH(Link, link);
         QFETCH(bool, go);
-        QTemporaryDir dir;
-        qvsim::Options o = quietSensor(kVersion);
-        o.ptyLink = dir.filePath("sensor").toStdString();
-        SensorRig rig(o);
+        SensorRig rig(quietSensor(kVersion));
         loadPanels();
         setStartupSizes();
         rig.connect(link);
@@ -517,7 +513,7 @@ class LinkTest : public QObject {
         SensorRig other(quietSensor("ANOTHER SENSOR"));
         rig_->connect(Link::Serial);
         qputenv("QUORVAT_COM6", qgetenv("QUORVAT_COM4"));
-        qputenv("QUORVAT_COM4", QByteArray::fromStdString(other.sim().ptyPath()));
+        qputenv("QUORVAT_COM4", QByteArray::fromStdString(other.sim().ptyLink()));
         TryToConnect();
         QCOMPARE(QByteArray(version), QByteArray(kVersion));
         QCOMPARE(comport, u16(6));

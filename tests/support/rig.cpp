@@ -25,6 +25,10 @@ qvsim::Options quietSensor(const char *version, bool pty) {
 }
 
 SensorRig::SensorRig(qvsim::Options options) {
+    // The program keeps to the device it opened, and opens it again when the line comes back: a
+    // name of this test's own, never a /dev/pts number another process may get once it is free.
+    if (options.pty && options.ptyLink.empty())
+        options.ptyLink = ptyDir_.filePath("sensor").toStdString();
     auto ups = ptyUps_;
     auto chained = std::move(options.onStatus);
     options.onStatus = [ups, chained](const std::string &line) {
