@@ -1,7 +1,9 @@
 #include "app/handlers.h"
 
+#include "calibration/autopower.h"
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
+#include "calibration/sequence.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "platform/userint.h"
@@ -42,6 +44,18 @@ const char InfoDispBarsRAW[] = " Displays the RAW values of RED, GREEN and BLUE.
 const char InfoDispBars[] = " Displays the calibrated values of RED, GREEN and BLUE. \n Formula: "
                             "CALIBRATED DATA = (RAW DATA * CF) / 1000 ";
 const char InfoStatus[] = " Displays serial interface status messages.";
+const char InfoButtonAutoPower[] =
+    " Finds the POWER at which the RAW DATAS of the WHITE target are nearest SET VALUE, \n so "
+    "that the calibration factors come out near 1024. ";
+const char InfoButtonCalibrate[] =
+    " Calibrates the sensor whose SENSOR SERIAL is entered, in one run: \n link check, GET CF, "
+    "AUTO POWER, CALCULATE CALIBRATION FACTORS, \n a check of the new factors, FINISH "
+    "CALIBRATION. \n Enter in SENSOR SERIAL starts it too. ";
+const char InfoStringOperator[] = " Who calibrates: kept for the next start. ";
+const char InfoStringSerial[] =
+    " The serial number of the sensor to calibrate: type it or scan it. ";
+const char InfoStringReference[] = " The ID of the WHITE reference tile: kept for the next start. ";
+const char InfoDispResult[] = " The result of the last CALIBRATE SENSOR run. ";
 const char InfoWhiteTarget[] =
     " Make sure, that the sensor shines on a WHITE target! \n Select a proper POWER value that the "
     "RAW DATAS are within the dynamic range.  \n Repeat as long as the intensity for the RAW DATAS "
@@ -194,6 +208,44 @@ int CBF_DispBars(int, int, int event, void *, int, int) {
 }
 int CBF_DispStatus(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoStatus);
+}
+
+int CBF_ButtonAutoPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        if (!closing && ConfirmPopup("AUTO POWER", InfoWhiteTarget))
+            AutoPowerByHand();
+        SetButtonsDimmed(0);
+    }
+    return HelpOnRightClick(event, InfoButtonAutoPower);
+}
+
+int CBF_ButtonCalibrate(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        CalibrateSensor();
+    return HelpOnRightClick(event, InfoButtonCalibrate);
+}
+
+int CBF_StringOperator(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        GetCtrlVal(panel, P_STRINGOPERATOR, operatorName);
+    return HelpOnRightClick(event, InfoStringOperator);
+}
+
+int CBF_StringSerial(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        GetCtrlVal(panel, P_STRINGSERIAL, sensorSerial);
+    return HelpOnRightClick(event, InfoStringSerial);
+}
+
+int CBF_StringReference(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        GetCtrlVal(panel, P_STRINGREFERENCE, whiteReference);
+    return HelpOnRightClick(event, InfoStringReference);
+}
+
+int CBF_DispResult(int, int, int event, void *, int, int) {
+    return HelpOnRightClick(event, InfoDispResult);
 }
 
 } // namespace qv

@@ -79,6 +79,18 @@ void SendCF() {
     sendFrame(ORDER_SETCF, 0);
 }
 
+namespace {
+unsigned foundOnLine = 0; // LinkGeneration() when `found` was read; 0: never
+u16 found[3];
+} // namespace
+
+bool FactorsAsFound(u16 (&cf)[3]) {
+    if (foundOnLine != LinkGeneration())
+        return false;
+    std::copy(std::begin(found), std::end(found), cf);
+    return true;
+}
+
 bool ReadFactors() {
     if (!request(ORDER_GETCF, 3))
         return false;
@@ -86,6 +98,10 @@ bool ReadFactors() {
     cfrot = pp[0];
     cfgruen = pp[1];
     cfblau = pp[2];
+    if (foundOnLine != LinkGeneration()) {
+        foundOnLine = LinkGeneration();
+        found[0] = cfrot, found[1] = cfgruen, found[2] = cfblau;
+    }
     SetCtrlVal(panel, P_EDITCFR, cfrot);
     SetCtrlVal(panel, P_EDITCFG, cfgruen);
     SetCtrlVal(panel, P_EDITCFB, cfblau);

@@ -1,6 +1,8 @@
 // The sensor commands and the GO acquisition loop, over the line in use.
 #pragma once
 
+#include "shell/state.h"
+
 namespace qv {
 
 extern const char InfoTimeoutVer[];
@@ -18,6 +20,9 @@ void SendCF();
 bool GetCF();
 // GetCF's reading without its report or its stop of the GO loop, for the link coming back.
 bool ReadFactors();
+// The factors the sensor gave when they were first read since its line opened (or came back),
+// before the program could change them: what a calibration found. False when none were read.
+bool FactorsAsFound(u16 (&cf)[3]);
 // Reads the parameter image of the memory `target` selects into pp and its mirrors.
 void GetPara();
 // One data transaction for the frame in szWriteBuf, its reply left in szReadBuf: true when it

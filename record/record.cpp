@@ -12,8 +12,10 @@ namespace qv {
 
 using namespace rt;
 
-const char kRecordHeader[] = "time,event,sensor,link,set_value,max_delta,mean_r,mean_g,mean_b,"
-                             "mean_delta,cf_r,cf_g,cf_b,readback_r,readback_g,readback_b,result";
+const char kRecordHeader[] =
+    "record_id,sequence_id,time,event,operator,sensor_serial,reference,sensor,link,software,power,"
+    "set_value,max_delta,readings,mean_r,mean_g,mean_b,sd_r,sd_g,sd_b,mean_delta,found_r,found_g,"
+    "found_b,cf_r,cf_g,cf_b,readback_r,readback_g,readback_b,result";
 
 namespace {
 
@@ -105,11 +107,6 @@ bool writeLine(const char *path, const char *line) {
     return AppendToSharedFile(path, header, "\r\n", line) == 0;
 }
 
-const char *linkText(char (&text)[300]) {
-    LinkName(text, sizeof text);
-    return text;
-}
-
 const char *calcResultText(CalcOutcome outcome) {
     switch (outcome) {
     case CalcOutcome::Passed:
@@ -132,16 +129,37 @@ const char *calcResultText(CalcOutcome outcome) {
 bool FormatRecordLine(const CalibrationRecord &r, char *out, std::size_t size) {
     if (!out || size == 0)
         return false;
+    static const char *const kEvents[] = {"power", "calculate", "verify", "finish", "sequence"};
+    static unsigned long count = 0;
+    char id[48], link[300], sd[24];
+    std::snprintf(id, sizeof id, "%lld-%lu", static_cast<long long>(std::time(nullptr)), ++count);
+    LinkName(link, sizeof link);
     Line line{out, size};
-    putTime(line, r.when);
+    putText(line, id);
     line.put(',');
-    line.put(r.event == RecordEvent::Calculate ? "calculate" : "finish");
+    putText(line, sequenceId);
     line.put(',');
-    putText(line, r.sensor);
+    putTime(line, std::time(nullptr));
     line.put(',');
-    putText(line, r.link);
-    for (long v : {r.setValue, r.maxDelta, r.mean[0], r.mean[1], r.mean[2], r.mean[3], r.cf[0],
-                   r.cf[1], r.cf[2], r.readback[0], r.readback[1], r.readback[2]}) {
+    line.put(kEvents[static_cast<int>(r.event)]);
+    const char *const shared[] = {operatorName, sensorSerial, whiteReference, version, link, "6.0"};
+    for (const char *text : shared) {
+        line.put(',');
+        putText(line, text);
+    }
+    for (long v : {r.power, r.setValue, r.maxDelta, r.readings, r.mean[0], r.mean[1], r.mean[2]}) {
+        line.put(',');
+        putNumber(line, v);
+    }
+    for (double v : r.sd) {
+        line.put(',');
+        if (v >= 0) {
+            std::snprintf(sd, sizeof sd, "%.1f", v);
+            line.put(sd);
+        }
+    }
+    for (long v : {r.meanDelta, r.found[0], r.found[1], r.found[2], r.cf[0], r.cf[1], r.cf[2],
+                   r.readback[0], r.readback[1], r.readback[2]}) {
         line.put(',');
         putNumber(line, v);
     }
@@ -184,24 +202,26 @@ bool AppendRecord(const CalibrationRecord &r) {
     return false;
 }
 
+void NewSequenceId() {
+    std::snprintf(sequenceId, sizeof sequenceId, "%lld",
+                  static_cast<long long>(std::time(nullptr)));
+}
+
 void RecordCalculation() {
     if (calcOutcome == CalcOutcome::None)
         return;
-    char link[300];
     CalibrationRecord r;
-    r.when = std::time(nullptr);
     r.event = RecordEvent::Calculate;
-    r.sensor = version;
-    r.link = linkText(link);
     r.result = calcResultText(calcOutcome);
     // A series that ran to its end has its means; a spread within limits, its factors too.
     if (calcOutcome == CalcOutcome::Passed || calcOutcome == CalcOutcome::Spread ||
         calcOutcome == CalcOutcome::Range) {
         r.setValue = setvalue;
         r.maxDelta = maxdelta;
-        const std::uint16_t means[4] = {meanR, meanG, meanB, meanD};
-        for (int i = 0; i < 4; ++i)
+        const std::uint16_t means[3] = {meanR, meanG, meanB};
+        for (int i = 0; i < 3; ++i)
             r.mean[i] = means[i];
+        r.meanDelta = meanD;
     }
     if (calcOutcome == CalcOutcome::Passed || calcOutcome == CalcOutcome::Range)
         for (int i = 0; i < 3; ++i)
@@ -210,12 +230,8 @@ void RecordCalculation() {
 }
 
 void RecordFinish(const std::uint16_t (&sent)[3], bool readBack) {
-    char link[300];
     CalibrationRecord r;
-    r.when = std::time(nullptr);
     r.event = RecordEvent::Finish;
-    r.sensor = version;
-    r.link = linkText(link);
     const std::uint16_t back[3] = {cfrot, cfgruen, cfblau};
     bool same = true;
     for (int i = 0; i < 3; ++i) {

@@ -14,16 +14,19 @@ constexpr const char *kRecordFileName = "calibrations.csv";
 // The first line of a new file, without its line end.
 extern const char kRecordHeader[];
 
-enum class RecordEvent { Calculate, Finish };
+enum class RecordEvent { Power, Calculate, Verify, Finish, Sequence };
 
-// The fields of one line. A number below 0 leaves its column empty.
+// One line's own values. The columns every line shares (record_id, sequence_id, time, operator,
+// sensor_serial, reference, sensor, link, software) are filled when it is appended, from the
+// program-wide values of that moment. A number below 0 leaves its column empty.
 struct CalibrationRecord {
-    std::time_t when = 0;
     RecordEvent event = RecordEvent::Calculate;
-    const char *sensor = ""; // the version text, Latin-1 as the sensor sent it
-    const char *link = "";   // COM<n> or <address>:<port>, Latin-1
-    long setValue = -1, maxDelta = -1;
-    long mean[4] = {-1, -1, -1, -1}; // red, green, blue, spread
+    long power = -1, setValue = -1, maxDelta = -1;
+    long readings = -1;                // how many readings the means and sds are over
+    long mean[3] = {-1, -1, -1};       // raw; calibrated for verify
+    double sd[3] = {-1.0, -1.0, -1.0}; // standard deviations over the same readings
+    long meanDelta = -1;               // mean spread of the raw channels
+    long found[3] = {-1, -1, -1};      // the factors the sensor had before the calibration
     long cf[3] = {-1, -1, -1};
     long readback[3] = {-1, -1, -1};
     const char *result = "";
@@ -39,6 +42,9 @@ bool FormatRecordLine(const CalibrationRecord &r, char *out, std::size_t size);
 // file is new or empty. When it cannot be written the operator is told once per run, in a box
 // titled "ATTENTION!", and standard error gets a line each time. Returns true when written.
 bool AppendRecord(const CalibrationRecord &r);
+
+// A new sequence_id in `sequenceId`, for the lines of one CALIBRATE SENSOR run.
+void NewSequenceId();
 
 // The line of the last CalcCF, from its outcome and the program-wide values, now. Writes nothing
 // when the calculation did not come to an end.

@@ -40,6 +40,13 @@ constexpr int P_DATAG_B = 39;
 constexpr int P_DATAR_B = 40;
 constexpr int P_GROUPCOMMANDS = 47; // the frame around the command buttons
 constexpr int P_BUTTONTREND = 49;
+constexpr int P_BUTTONAUTOPOWER = 50;
+constexpr int P_BUTTONCALIBRATE = 51; // CALIBRATE SENSOR: the whole sequence for one sensor
+constexpr int P_STRINGOPERATOR = 52;
+constexpr int P_STRINGSERIAL = 53;    // SENSOR SERIAL, typed or scanned
+constexpr int P_STRINGREFERENCE = 54; // WHITE REFERENCE: the white tile's ID
+constexpr int P_DISPRESULT = 55;      // the last sequence's PASS or FAIL
+constexpr int P_GROUPSENSOR = 56;
 
 constexpr int INTERFACEP_EDITCOMMUNICATIONPROTOCOL = 2;
 constexpr int INTERFACEP_BUTTONTRYTOCONNECT = 3;

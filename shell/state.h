@@ -83,6 +83,18 @@ extern u16 cfrot, cfgruen, cfblau; // calibration factors red, green, blue
 enum class CalcOutcome : std::uint8_t { None, Passed, Declined, Spread, Range, Timeout };
 extern CalcOutcome calcOutcome;
 extern u16 calcFactors[3];
+// The standard deviations of the raw channels over the last series, red, green, blue.
+extern double sdR, sdG, sdB;
+
+// ---- The station: who calibrates which sensor against what, as typed on the main panel
+// (Latin-1, as text controls hold it), and the CALIBRATE SENSOR run under way. ----
+extern char operatorName[64];
+extern char sensorSerial[64];
+extern char whiteReference[64];
+extern char sequenceId[40]; // shared by the record lines of one run; empty for single buttons
+// Set by STOP, cleared when AUTO POWER or CALIBRATE SENSOR starts: they end after the step under
+// way. (STOP's clearing of `poll` ends a GO loop, which other commands also clear.)
+extern u16 stopRequested;
 
 // ---- The link. ----
 extern u16 comprotocol;     // 0 = RS-232, 1 = TCP/IP

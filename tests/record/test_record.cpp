@@ -26,9 +26,9 @@ constexpr const char *kWriterArgument = "-append-record-lines";
 constexpr const char *kWriters[] = {"WRITER A", "WRITER B"};
 constexpr int kLinesEach = 200;
 
-CalibrationRecord record(const char *sensor, const char *link, const char *result,
+CalibrationRecord record(const char *, const char *, const char *result,
                          RecordEvent event = RecordEvent::Calculate) {
-    return {.when = kWhen, .event = event, .sensor = sensor, .link = link, .result = result};
+    return {.event = event, .result = result};
 }
 
 // The line of a record without figures, its text fields as they must appear.

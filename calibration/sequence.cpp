@@ -1,0 +1,7 @@
+#include "calibration/sequence.h"
+
+namespace qv {
+
+void CalibrateSensor() {}
+
+} // namespace qv
