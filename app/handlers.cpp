@@ -15,9 +15,6 @@
 #include "shell/state.h"
 #include "trend/trend.h"
 
-#include <chrono>
-#include <thread>
-
 namespace qv {
 
 using namespace rt;
@@ -61,32 +58,12 @@ const char InfoWhiteTarget[] =
     "RAW DATAS are within the dynamic range.  \n Repeat as long as the intensity for the RAW DATAS "
     "is NOT OK.";
 
-namespace {
-
-constexpr double kPause = 0.5;
-
-// Half a second in which the panel does not react: no events are pumped, so what the program
-// has set is drawn first. It sleeps in short steps rather than spinning, on the shared clock
-// variables. After a close there is nothing left to pause for.
-void pause() {
-    if (closing)
-        return;
-    ProcessDrawEvents();
-    tstart = Timer();
-    tdiff = 0.0;
-    while (tdiff < kPause) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        tdiff = Timer() - tstart;
-    }
-}
-} // namespace
-
 int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetButtonsDimmed(1);
         if (!closing && ConfirmPopup("SEND POWER", InfoWhiteTarget))
             SendCalibPara();
-        pause();
+        Pause();
         GetCF();
         GetData();
         SetButtonsDimmed(0);
@@ -121,11 +98,13 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonGo);
 }
 
-// STOP only clears the run flag; the GO loop ends at its next turn and its handler restores
-// the buttons.
+// STOP only asks: the GO loop ends at its next turn, AUTO POWER and CALIBRATE SENSOR after the
+// step under way, and their handlers restore the buttons.
 int CBF_ButtonStop(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
+    if (event == EVENT_COMMIT) {
         poll = 0;
+        stopRequested = 1;
+    }
     return HelpOnRightClick(event, InfoButtonStop);
 }
 
@@ -139,7 +118,7 @@ int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
         // be another sensor once the line went during the series.
         if (LinkGeneration() == line && !LinkLost()) {
             SendCF();
-            pause();
+            Pause();
             GetData();
         }
         SetButtonsDimmed(0);
@@ -160,9 +139,9 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         const auto held = [line] { return LinkGeneration() == line && !LinkLost(); };
         SendPara();
         if (held()) {
-            pause();
+            Pause();
             SendCF();
-            pause();
+            Pause();
         }
         const std::uint16_t sent[3] = {cfrot, cfgruen, cfblau};
         // Closed before the read: nothing was finished, and there is no read-back to judge.

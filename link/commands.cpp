@@ -25,7 +25,7 @@ constexpr double kReplyLimit = 2.0;
 
 void failureReport() {
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
-    if (!closing)
+    if (!closing && !sequenceRunning)
         MessagePopup(version, InfoTimeoutVer);
 }
 
@@ -49,34 +49,34 @@ bool request(u16 code, int words) {
 
 } // namespace
 
-void SendPara() {
+bool SendPara() {
     if (closing)
-        return;
+        return false;
     CopyVarsToPP();
     if (!sendFrame(ORDER_SETPARA, 0))
-        return;
+        return false;
     for (u16 row = 0; row < kTeachRows; ++row)
         if (!sendFrame(ORDER_SETTEACH, row))
-            return;
-    sendFrame(ORDER_SETPARA_END, 0);
+            return false;
+    return sendFrame(ORDER_SETPARA_END, 0);
 }
 
-void SendCalibPara() {
+bool SendCalibPara() {
     if (closing)
-        return;
+        return false;
     GetCtrlVal(panel, P_EDITPOWER, &power);
     const u16 block[14] = {power, 0, 32768, 0, 10, 0, 1, 0, 0, 0, 0, 3000, 3500, 0};
     std::copy(std::begin(block), std::end(block), pp);
-    sendFrame(ORDER_SETPARA, 0);
+    return sendFrame(ORDER_SETPARA, 0);
 }
 
-void SendCF() {
+bool SendCF() {
     if (closing)
-        return;
+        return false;
     GetCtrlVal(panel, P_EDITCFR, &cfrot);
     GetCtrlVal(panel, P_EDITCFG, &cfgruen);
     GetCtrlVal(panel, P_EDITCFB, &cfblau);
-    sendFrame(ORDER_SETCF, 0);
+    return sendFrame(ORDER_SETCF, 0);
 }
 
 namespace {

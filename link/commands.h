@@ -9,12 +9,13 @@ extern const char InfoTimeoutVer[];
 
 // After a close (`closing`) every command returns at once, sending and showing nothing.
 
-// The factory-default parameter set and teach table: command 1, rows 0 to 30, command 6.
-void SendPara();
-// The calibration parameter block with the panel's POWER value: command 1.
-void SendCalibPara();
-// The panel's three calibration factors: command 8.
-void SendCF();
+// The factory-default parameter set and teach table: command 1, rows 0 to 30, command 6. True
+// when every frame went.
+bool SendPara();
+// The calibration parameter block with the panel's POWER value: command 1. True when it went.
+bool SendCalibPara();
+// The panel's three calibration factors: command 8. True when they went.
+bool SendCF();
 // Reads the calibration factors into cfrot, cfgruen, cfblau and the factor boxes. True when the
 // sensor's reply came.
 bool GetCF();

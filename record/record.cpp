@@ -119,6 +119,8 @@ const char *calcResultText(CalcOutcome outcome) {
         return "range";
     case CalcOutcome::Timeout:
         return "timeout";
+    case CalcOutcome::Stopped:
+        return "stopped";
     default:
         return "";
     }

@@ -4,7 +4,11 @@
 #include "shell/controls.h"
 #include "shell/state.h"
 
+#include "platform/utility.h"
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace qv {
 
@@ -33,6 +37,20 @@ void SetButtonsDimmed(int dimmed) {
     SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONDISCARD, ATTR_DIMMED, dim);
     showAccept();
     ProcessSystemEvents();
+}
+
+void Pause() {
+    constexpr double kPause = 0.5;
+    if (closing)
+        return;
+    ProcessDrawEvents();
+    // It sleeps in short steps rather than spinning, on the shared clock variables.
+    tstart = Timer();
+    tdiff = 0.0;
+    while (tdiff < kPause) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        tdiff = Timer() - tstart;
+    }
 }
 
 void SetAcceptAllowed(bool allowed) {

@@ -12,5 +12,9 @@ void SetButtonsDimmed(int dimmed);
 // the panel is opened again or a setting changes. ACCEPT is usable when they may and no action
 // runs.
 void SetAcceptAllowed(bool allowed);
+// The half second an action waits after writing to the sensor, in which the panel does not
+// react: no events are pumped, so what the program has set is drawn first. After a close there
+// is nothing left to pause for.
+void Pause();
 
 } // namespace qv

@@ -43,6 +43,7 @@ char sensorSerial[64];
 char whiteReference[64];
 char sequenceId[40];
 u16 stopRequested;
+u16 sequenceRunning;
 
 u16 comprotocol, comport;
 char ipBuf[256];

@@ -34,9 +34,9 @@ struct CmdRow {
 };
 // clang-format off
 const CmdRow kCmds[] = {
-    {"SendPara",      command::SetPara,    SendPara},
-    {"SendCalibPara", command::SetPara,    SendCalibPara},
-    {"SendCF",        command::SetCf,      SendCF},
+    {"SendPara",      command::SetPara,    [] { SendPara(); }},
+    {"SendCalibPara", command::SetPara,    [] { SendCalibPara(); }},
+    {"SendCF",        command::SetCf,      [] { SendCF(); }},
     {"GetCF",         command::GetCf,      [] { GetCF(); }},
     {"GetPara",       command::GetParaRam, GetPara},
     {"GetData",       command::GetData,    GetData},
