@@ -42,6 +42,8 @@ Sensor:
   --version-text TEXT   the GETVERSION answer, at most 48 bytes
   --base R,G,B          raw reading of the white target at POWER 1000 (default 4000,4100,3900)
   --noise N             each raw reading varies by up to +-N (default 2)
+  --saturate N          no raw reading above N, as the sensor's converter clips: a saturated
+                        channel reads N, noise or not (default 65535, the reading's own limit)
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
@@ -187,6 +189,8 @@ Config parseArguments(int argc, char **argv) {
             o.base = triple(value(), "--base");
         } else if (arg == "--noise") {
             o.noise = number<std::uint16_t>(value(), 65535, "--noise");
+        } else if (arg == "--saturate") {
+            o.saturation = number<std::uint16_t>(value(), 65535, "--saturate");
         } else if (arg == "--factors") {
             c.factors = triple(value(), "--factors");
         } else if (arg == "--seed") {

@@ -147,7 +147,8 @@ SensorCore::SensorCore(const Options &options)
     : ram_(factoryImage()),
       eeprom_(factoryImage()), factors_{kFactorUnity, kFactorUnity, kFactorUnity},
       version_(versionBytes(options.version)), factoryVersion_(version_), base_(options.base),
-      noise_(options.noise), rng_(options.seed ? options.seed : std::random_device{}()) {}
+      noise_(options.noise), saturation_(options.saturation),
+      rng_(options.seed ? options.seed : std::random_device{}()) {}
 
 std::vector<std::uint8_t> SensorCore::execute(const Frame &frame) {
     const int code = (frame[2] << 8) | frame[3];
@@ -207,7 +208,8 @@ std::vector<std::uint8_t> SensorCore::reading() {
         const std::int64_t power = ram_[0];
         std::uniform_int_distribution<int> noise(-noise_, noise_);
         for (std::size_t c = 0; c < 3; ++c)
-            raw[c] = clampWord(std::int64_t{base_[c]} * power / 1000 + noise(rng_));
+            raw[c] = std::min(clampWord(std::int64_t{base_[c]} * power / 1000 + noise(rng_)),
+                              saturation_);
     }
     lock.unlock();
     // Outside the lock: the source is the caller's code and may ask the simulator for state.
@@ -253,6 +255,11 @@ void SensorCore::setBase(const Rgb &base) {
 void SensorCore::setNoise(std::uint16_t noise) {
     std::lock_guard lock(m_);
     noise_ = noise;
+}
+
+void SensorCore::setSaturation(std::uint16_t level) {
+    std::lock_guard lock(m_);
+    saturation_ = level;
 }
 
 bool SensorCore::setVersion(const std::string &text) {

@@ -220,6 +220,10 @@ void Simulator::setNoise(std::uint16_t noise) {
     d->core.setNoise(noise);
 }
 
+void Simulator::setSaturation(std::uint16_t level) {
+    d->core.setSaturation(level);
+}
+
 bool Simulator::setVersion(const std::string &text) {
     return d->core.setVersion(text);
 }

@@ -132,6 +132,7 @@ struct Options {
     std::string version = "QUORVAT SENSOR SIMULATOR V1.0"; // at most 48 bytes
     Rgb base{4000, 4100, 3900};            // raw reading of the white target at POWER 1000
     std::uint16_t noise = 2;               // each raw reading varies by up to +-noise
+    std::uint16_t saturation = 65535;      // no raw reading above it, as the converter clips
     std::string logFile;                   // every received frame as a line of hex bytes
     std::uint64_t seed = 0;                // noise, garbage and flood bytes; 0 picks a random seed
     std::size_t frameLogCapacity = 262144; // frames kept in memory, oldest dropped first
@@ -196,11 +197,16 @@ class Simulator {
     bool reopenPty(std::string *error = nullptr); // a new pty (new path), link re-pointed
 
     // The sensor. A reading source gives the raw red, green, blue of reading n (0, 1, 2, ...)
-    // exactly, instead of base * POWER / 1000 + noise; null goes back to the formula. It runs on
-    // the link thread and may read the simulator's state, but must not call stop().
+    // exactly, instead of the response below; null goes back to the response. It runs on the
+    // link thread and may read the simulator's state, but must not call stop().
     void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source);
+    // The response to the white target, per channel, at POWER p (RAM word 0):
+    //   raw = min(saturation, base x p / 1000 + noise)
+    // with base x p / 1000 in whole numbers and the noise uniform in -noise..+noise. A saturated
+    // channel reads flat at the saturation level, noise or not.
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
+    void setSaturation(std::uint16_t level);
     bool setVersion(const std::string &text); // false (unchanged) if longer than 48 bytes
     void setPacing(bool on);
     Image ram() const;
