@@ -44,6 +44,10 @@ Sensor:
   --noise N             each raw reading varies by up to +-N (default 2)
   --saturate N          no raw reading above N, as the sensor's converter clips: a saturated
                         channel reads N, noise or not (default 65535, the reading's own limit)
+  --gamma G             the response to POWER: base x (POWER/1000)^G, rounded (0.1 to 10;
+                        default 1, in proportion). Below 1 the light grows ever more slowly
+                        with POWER, as an LED's does at high currents: with 0.5, POWER 250
+                        gives half of base, not a quarter; above 1, ever faster
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
@@ -80,6 +84,17 @@ template <typename T> T number(std::string_view text, T max, const std::string &
         throw BadOption{what + " must be a whole number 0.." + std::to_string(max) + ", got '" +
                         std::string(text) + "'"};
     return static_cast<T>(v);
+}
+
+// In the C locale whatever the user's: a decimal point, never a comma.
+double parseGamma(std::string_view text) {
+    double v = 0;
+    const auto *end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || p != end ||
+        !(v >= qvsim::kMinGamma && v <= qvsim::kMaxGamma))
+        throw BadOption{"--gamma must be a number from 0.1 to 10, got '" + std::string(text) + "'"};
+    return v;
 }
 
 std::array<std::uint16_t, 3> triple(std::string_view text, const std::string &what) {
@@ -191,6 +206,8 @@ Config parseArguments(int argc, char **argv) {
             o.noise = number<std::uint16_t>(value(), 65535, "--noise");
         } else if (arg == "--saturate") {
             o.saturation = number<std::uint16_t>(value(), 65535, "--saturate");
+        } else if (arg == "--gamma") {
+            o.gamma = parseGamma(value());
         } else if (arg == "--factors") {
             c.factors = triple(value(), "--factors");
         } else if (arg == "--seed") {

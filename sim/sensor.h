@@ -37,6 +37,7 @@ class SensorCore {
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
     void setSaturation(std::uint16_t level);
+    bool setGamma(double gamma);
     bool setVersion(const std::string &text);
     Image ram() const;
     Image eeprom() const;
@@ -59,6 +60,7 @@ class SensorCore {
     Rgb base_;
     std::uint16_t noise_;
     std::uint16_t saturation_;
+    double gamma_;
     std::function<Rgb(std::uint64_t)> source_;
     std::uint64_t readings_ = 0;
     std::mt19937_64 rng_;

@@ -43,6 +43,8 @@ bool Simulator::start(std::string *error) {
     if (o.version.size() > kVersionSize)
         return failed("version text is " + std::to_string(o.version.size()) +
                       " bytes; the sensor has room for " + std::to_string(kVersionSize));
+    if (!(o.gamma >= kMinGamma && o.gamma <= kMaxGamma))
+        return failed("gamma must lie between 0.1 and 10");
     if (!isSupportedBaud(o.baud))
         return failed("unsupported baud rate " + std::to_string(o.baud));
     d->startingUp = true;
@@ -222,6 +224,10 @@ void Simulator::setNoise(std::uint16_t noise) {
 
 void Simulator::setSaturation(std::uint16_t level) {
     d->core.setSaturation(level);
+}
+
+bool Simulator::setGamma(double gamma) {
+    return d->core.setGamma(gamma);
 }
 
 bool Simulator::setVersion(const std::string &text) {

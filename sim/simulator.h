@@ -120,6 +120,9 @@ struct Fault {
 // The text of --help for the fault syntax, shared by the program and its documentation.
 std::string faultSyntaxHelp();
 
+inline constexpr double kMinGamma = 0.1;
+inline constexpr double kMaxGamma = 10;
+
 struct Options {
     bool tcp = true;
     std::string host = "127.0.0.1";
@@ -133,6 +136,7 @@ struct Options {
     Rgb base{4000, 4100, 3900};            // raw reading of the white target at POWER 1000
     std::uint16_t noise = 2;               // each raw reading varies by up to +-noise
     std::uint16_t saturation = 65535;      // no raw reading above it, as the converter clips
+    double gamma = 1;                      // response to POWER, kMinGamma..kMaxGamma; 1: linear
     std::string logFile;                   // every received frame as a line of hex bytes
     std::uint64_t seed = 0;                // noise, garbage and flood bytes; 0 picks a random seed
     std::size_t frameLogCapacity = 262144; // frames kept in memory, oldest dropped first
@@ -201,12 +205,16 @@ class Simulator {
     // link thread and may read the simulator's state, but must not call stop().
     void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source);
     // The response to the white target, per channel, at POWER p (RAM word 0):
-    //   raw = min(saturation, base x p / 1000 + noise)
-    // with base x p / 1000 in whole numbers and the noise uniform in -noise..+noise. A saturated
-    // channel reads flat at the saturation level, noise or not.
+    //   raw = min(saturation, base x (p / 1000)^gamma + noise)
+    // with the noise uniform in -noise..+noise. With gamma 1 the reading is in proportion to
+    // POWER, base x p / 1000 in whole numbers; otherwise base x (p / 1000)^gamma is rounded.
+    // Below 1 the light grows ever more slowly with POWER, as an LED's does at high currents:
+    // with 0.5, POWER 250 gives half of base, not a quarter. A saturated channel reads flat at
+    // the saturation level, noise or not.
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
     void setSaturation(std::uint16_t level);
+    bool setGamma(double gamma);              // false (unchanged) outside kMinGamma..kMaxGamma
     bool setVersion(const std::string &text); // false (unchanged) if longer than 48 bytes
     void setPacing(bool on);
     Image ram() const;

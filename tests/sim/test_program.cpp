@@ -43,6 +43,7 @@ class TestProgram : public QObject {
         QTest::newRow("fault") << QStringList{"--fault", "late:ms=soon"} << 2 << bad;
         QTest::newRow("nothing to serve") << QStringList{"--no-tcp"} << 2 << bad;
         QTest::newRow("base") << QStringList{"--base", "1,2,70000"} << 2 << bad;
+        QTest::newRow("gamma, a decimal comma") << QStringList{"--gamma", "0,5"} << 2 << bad;
         QTest::newRow("baud") << QStringList{"--baud", "1234"} << 2 << bad;
         QTest::newRow("flag with value") << QStringList{"--pace=yes"} << 2 << bad;
         QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "in use";

@@ -28,17 +28,22 @@ struct Response {
     const char *name;
     qvsim::Rgb base;
     std::uint16_t noise, saturation;
+    double gamma;
     std::uint16_t power;
     qvsim::Rgb raw;
 };
 constexpr qvsim::Rgb kBase{4000, 4100, 3900};
 // clang-format off
 constexpr Response kResponses[] = {
-    {"proportion",                kBase, 0,  65535, 250,  {1000, 1025, 975}},
-    {"proportion, noisy",         kBase, 30, 65535, 1000, {4000, 4100, 3900}},
-    {"below saturation",          kBase, 0,  1000,  200,  {800, 820, 780}},
-    {"one channel saturated",     kBase, 0,  1000,  250,  {1000, 1000, 975}},
-    {"all saturated, noisy",      kBase, 50, 1000,  1000, {1000, 1000, 1000}},
+    {"proportion",            kBase, 0,  65535, 1,   250,  {1000, 1025, 975}},
+    {"proportion, noisy",     kBase, 30, 65535, 1,   1000, {4000, 4100, 3900}},
+    {"below saturation",      kBase, 0,  1000,  1,   200,  {800, 820, 780}},
+    {"one channel saturated", kBase, 0,  1000,  1,   250,  {1000, 1000, 975}},
+    {"all saturated, noisy",  kBase, 50, 1000,  1,   1000, {1000, 1000, 1000}},
+    {"gamma 0.5",             kBase, 0,  65535, 0.5, 40,   {800, 820, 780}},
+    {"gamma 0.5, higher",     kBase, 0,  65535, 0.5, 250,  {2000, 2050, 1950}},
+    {"gamma 2",               kBase, 0,  65535, 2,   300,  {360, 369, 351}},
+    {"gamma 2, higher",       kBase, 0,  65535, 2,   500,  {1000, 1025, 975}},
 };
 // clang-format on
 
@@ -74,6 +79,7 @@ class TestSimulator : public QObject {
             o.base = r.base;
             o.noise = r.noise;
             o.saturation = r.saturation;
+            o.gamma = r.gamma;
             return o;
         }());
         QVERIFY(own.start());
