@@ -48,6 +48,8 @@ Sensor:
                         default 1, in proportion). Below 1 the light grows ever more slowly
                         with POWER, as an LED's does at high currents: with 0.5, POWER 250
                         gives half of base, not a quarter; above 1, ever faster
+  --ambient R,G,B       raw reading with the transmitter off (POWER 0): stray light and the
+                        photodiode's dark signal, added at every POWER (default 0,0,0)
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
@@ -202,6 +204,8 @@ Config parseArguments(int argc, char **argv) {
                                 " bytes; at most 48 fit"};
         } else if (arg == "--base") {
             o.base = triple(value(), "--base");
+        } else if (arg == "--ambient") {
+            o.ambient = triple(value(), "--ambient");
         } else if (arg == "--noise") {
             o.noise = number<std::uint16_t>(value(), 65535, "--noise");
         } else if (arg == "--saturate") {

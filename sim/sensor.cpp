@@ -157,7 +157,7 @@ SensorCore::SensorCore(const Options &options)
       eeprom_(factoryImage()), factors_{kFactorUnity, kFactorUnity, kFactorUnity},
       version_(versionBytes(options.version)), factoryVersion_(version_), base_(options.base),
       noise_(options.noise), saturation_(options.saturation), gamma_(options.gamma),
-      rng_(options.seed ? options.seed : std::random_device{}()) {}
+      ambient_(options.ambient), rng_(options.seed ? options.seed : std::random_device{}()) {}
 
 std::vector<std::uint8_t> SensorCore::execute(const Frame &frame) {
     const int code = (frame[2] << 8) | frame[3];
@@ -218,7 +218,8 @@ std::vector<std::uint8_t> SensorCore::reading() {
         std::uniform_int_distribution<int> noise(-noise_, noise_);
         for (std::size_t c = 0; c < 3; ++c)
             raw[c] =
-                std::min(clampWord(response(base_[c], power, gamma_) + noise(rng_)), saturation_);
+                std::min(clampWord(ambient_[c] + response(base_[c], power, gamma_) + noise(rng_)),
+                         saturation_);
     }
     lock.unlock();
     // Outside the lock: the source is the caller's code and may ask the simulator for state.
@@ -277,6 +278,11 @@ bool SensorCore::setGamma(double gamma) {
     std::lock_guard lock(m_);
     gamma_ = gamma;
     return true;
+}
+
+void SensorCore::setAmbient(const Rgb &ambient) {
+    std::lock_guard lock(m_);
+    ambient_ = ambient;
 }
 
 bool SensorCore::setVersion(const std::string &text) {

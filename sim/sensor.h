@@ -38,6 +38,7 @@ class SensorCore {
     void setNoise(std::uint16_t noise);
     void setSaturation(std::uint16_t level);
     bool setGamma(double gamma);
+    void setAmbient(const Rgb &ambient);
     bool setVersion(const std::string &text);
     Image ram() const;
     Image eeprom() const;
@@ -61,6 +62,7 @@ class SensorCore {
     std::uint16_t noise_;
     std::uint16_t saturation_;
     double gamma_;
+    Rgb ambient_;
     std::function<Rgb(std::uint64_t)> source_;
     std::uint64_t readings_ = 0;
     std::mt19937_64 rng_;

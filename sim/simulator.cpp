@@ -230,6 +230,10 @@ bool Simulator::setGamma(double gamma) {
     return d->core.setGamma(gamma);
 }
 
+void Simulator::setAmbient(const Rgb &ambient) {
+    d->core.setAmbient(ambient);
+}
+
 bool Simulator::setVersion(const std::string &text) {
     return d->core.setVersion(text);
 }

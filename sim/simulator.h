@@ -137,6 +137,7 @@ struct Options {
     std::uint16_t noise = 2;               // each raw reading varies by up to +-noise
     std::uint16_t saturation = 65535;      // no raw reading above it, as the converter clips
     double gamma = 1;                      // response to POWER, kMinGamma..kMaxGamma; 1: linear
+    Rgb ambient{0, 0, 0};                  // raw reading at POWER 0: stray light, dark signal
     std::string logFile;                   // every received frame as a line of hex bytes
     std::uint64_t seed = 0;                // noise, garbage and flood bytes; 0 picks a random seed
     std::size_t frameLogCapacity = 262144; // frames kept in memory, oldest dropped first
@@ -205,16 +206,19 @@ class Simulator {
     // link thread and may read the simulator's state, but must not call stop().
     void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source);
     // The response to the white target, per channel, at POWER p (RAM word 0):
-    //   raw = min(saturation, base x (p / 1000)^gamma + noise)
+    //   raw = min(saturation, ambient + base x (p / 1000)^gamma + noise)
     // with the noise uniform in -noise..+noise. With gamma 1 the reading is in proportion to
     // POWER, base x p / 1000 in whole numbers; otherwise base x (p / 1000)^gamma is rounded.
     // Below 1 the light grows ever more slowly with POWER, as an LED's does at high currents:
     // with 0.5, POWER 250 gives half of base, not a quarter. A saturated channel reads flat at
-    // the saturation level, noise or not.
+    // the saturation level, noise or not. Ambient is what the sensor reads with its transmitter
+    // off, stray light and the photodiode's dark signal: it does not scale with POWER, so that
+    // enough of it makes a sensor too bright even at POWER 1.
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
     void setSaturation(std::uint16_t level);
-    bool setGamma(double gamma);              // false (unchanged) outside kMinGamma..kMaxGamma
+    bool setGamma(double gamma); // false (unchanged) outside kMinGamma..kMaxGamma
+    void setAmbient(const Rgb &ambient);
     bool setVersion(const std::string &text); // false (unchanged) if longer than 48 bytes
     void setPacing(bool on);
     Image ram() const;

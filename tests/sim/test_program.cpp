@@ -79,8 +79,8 @@ class TestProgram : public QObject {
     }
 
     // TCP on a free port, a pty link and an existing serial device (a pty's slave; the test
-    // holds the master), faults and the frame log from the command line; the link is gone after
-    // SIGTERM or Ctrl+C, and the log complete.
+    // holds the master), faults, the sensor's response and the frame log from the command line; the
+    // link is gone after SIGTERM or Ctrl+C, and the log complete.
     void linksFaultsLogAndSignals_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -94,9 +94,17 @@ class TestProgram : public QObject {
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
         RawClient serial(master);
         QProcess p;
-        p.start(QVSIM_PROGRAM, {"--tcp", "127.0.0.1:0", "--pty", link, "--serial",
-                                ::ptsname(master), "--version-text", "UNIT 7", "--fault",
-                                "noreply:cmd=GETCF,nth=1", "--log", log, "--factors", "1,2,3"});
+        p.start(QVSIM_PROGRAM, {"--tcp",          "127.0.0.1:0",
+                                "--pty",          link,
+                                "--serial",       ::ptsname(master),
+                                "--version-text", "UNIT 7",
+                                "--fault",        "noreply:cmd=GETCF,nth=1",
+                                "--log",          log,
+                                "--factors",      "1,2,3",
+                                "--noise",        "0",
+                                "--gamma",        "2",
+                                "--saturate",     "255",
+                                "--ambient",      "0,0,7"});
         const auto port = waitForLine(p, "tcp: ").section(':', -1).toUShort();
         const auto line = waitForLine(p, "pty link: ");
         QVERIFY2(port != 0 && !line.isEmpty(), p.readAllStandardError().constData());
@@ -111,6 +119,9 @@ class TestProgram : public QObject {
         QCOMPARE(c.transact(frame(cmd::SetCf, {0x1234, 0xabcd, 1}) + frame(cmd::GetCf), 6),
                  QByteArray::fromHex("1234abcd0001"));
         QCOMPARE(serial.transact(frame(cmd::GetCf), 6), QByteArray::fromHex("1234abcd0001"));
+        // At the factory's POWER 250: 250, 256 clipped to 255, 244 + 7.
+        QCOMPARE(c.transact(frame(cmd::GetData), 32).mid(14, 6),
+                 QByteArray::fromHex("00fa00ff00fb"));
         ::kill(static_cast<pid_t>(p.processId()), signal);
         QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
@@ -118,7 +129,7 @@ class TestProgram : public QObject {
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const auto lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 7); // six frames and the final newline
+        QCOMPARE(lines.size(), 8); // seven frames and the final newline
         QCOMPARE(lines[3], "00 55 00 08 12 34 ab cd 00 01" + QByteArray(" 00").repeated(26));
     }
 };

@@ -29,21 +29,23 @@ struct Response {
     qvsim::Rgb base;
     std::uint16_t noise, saturation;
     double gamma;
+    qvsim::Rgb ambient;
     std::uint16_t power;
     qvsim::Rgb raw;
 };
 constexpr qvsim::Rgb kBase{4000, 4100, 3900};
 // clang-format off
 constexpr Response kResponses[] = {
-    {"proportion",            kBase, 0,  65535, 1,   250,  {1000, 1025, 975}},
-    {"proportion, noisy",     kBase, 30, 65535, 1,   1000, {4000, 4100, 3900}},
-    {"below saturation",      kBase, 0,  1000,  1,   200,  {800, 820, 780}},
-    {"one channel saturated", kBase, 0,  1000,  1,   250,  {1000, 1000, 975}},
-    {"all saturated, noisy",  kBase, 50, 1000,  1,   1000, {1000, 1000, 1000}},
-    {"gamma 0.5",             kBase, 0,  65535, 0.5, 40,   {800, 820, 780}},
-    {"gamma 0.5, higher",     kBase, 0,  65535, 0.5, 250,  {2000, 2050, 1950}},
-    {"gamma 2",               kBase, 0,  65535, 2,   300,  {360, 369, 351}},
-    {"gamma 2, higher",       kBase, 0,  65535, 2,   500,  {1000, 1025, 975}},
+    {"proportion",            kBase, 0,  65535, 1,   {},            250,  {1000, 1025, 975}},
+    {"proportion, noisy",     kBase, 30, 65535, 1,   {},            1000, {4000, 4100, 3900}},
+    {"below saturation",      kBase, 0,  1000,  1,   {},            200,  {800, 820, 780}},
+    {"one channel saturated", kBase, 0,  1000,  1,   {},            250,  {1000, 1000, 975}},
+    {"all saturated, noisy",  kBase, 50, 1000,  1,   {},            1000, {1000, 1000, 1000}},
+    {"gamma 0.5",             kBase, 0,  65535, 0.5, {},            40,   {800, 820, 780}},
+    {"gamma 0.5, higher",     kBase, 0,  65535, 0.5, {},            250,  {2000, 2050, 1950}},
+    {"gamma 2",               kBase, 0,  65535, 2,   {},            300,  {360, 369, 351}},
+    {"gamma 2, higher",       kBase, 0,  65535, 2,   {},            500,  {1000, 1025, 975}},
+    {"ambient",               kBase, 0,  65535, 1,   {1200, 0, 30}, 1,    {1204, 4, 33}},
 };
 // clang-format on
 
@@ -80,6 +82,7 @@ class TestSimulator : public QObject {
             o.noise = r.noise;
             o.saturation = r.saturation;
             o.gamma = r.gamma;
+            o.ambient = r.ambient;
             return o;
         }());
         QVERIFY(own.start());
