@@ -40,16 +40,18 @@ Line:
   --baud N              the rate for --pace and --serial (default 19200)
 Sensor:
   --version-text TEXT   the GETVERSION answer, at most 48 bytes
+  Each raw reading of the white target at POWER P is, per channel,
+  min(--saturate, --ambient + --base x (P/1000)^--gamma + noise):
   --base R,G,B          raw reading of the white target at POWER 1000 (default 4000,4100,3900)
+  --gamma G             the response to POWER: base x (P/1000)^G, rounded (0.1 to 10;
+                        default 1: in proportion, base x P / 1000 in whole numbers). Below 1
+                        the light grows ever more slowly with POWER, as an LED's does at high
+                        currents: with 0.5, POWER 250 gives half of base, not a quarter
+  --ambient R,G,B       raw reading with the transmitter off (POWER 0): stray light and the
+                        photodiode's dark signal, added at every POWER (default 0,0,0)
   --noise N             each raw reading varies by up to +-N (default 2)
   --saturate N          no raw reading above N, as the sensor's converter clips: a saturated
                         channel reads N, noise or not (default 65535, the reading's own limit)
-  --gamma G             the response to POWER: base x (POWER/1000)^G, rounded (0.1 to 10;
-                        default 1, in proportion). Below 1 the light grows ever more slowly
-                        with POWER, as an LED's does at high currents: with 0.5, POWER 250
-                        gives half of base, not a quarter; above 1, ever faster
-  --ambient R,G,B       raw reading with the transmitter off (POWER 0): stray light and the
-                        photodiode's dark signal, added at every POWER (default 0,0,0)
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
@@ -66,6 +68,7 @@ Examples:
   quorvat-sensorsim
   quorvat-sensorsim --port 0 --pty /tmp/qv-sensor
   quorvat-sensorsim --no-tcp --pty /tmp/qv-sensor --pace
+  quorvat-sensorsim --base 9000,8000,9500 --gamma 0.6 --saturate 2500 --noise 10
   quorvat-sensorsim --fault late:cmd=GETDATA,ms=1500,nth=3
   quorvat-sensorsim --fault pieces:size=4,gap=20 --fault noreply:cmd=9,nth=2,times=3
   quorvat-sensorsim --serial /dev/ttyUSB0 --fault flood:rate=200,cmd=GETDATA,nth=10
