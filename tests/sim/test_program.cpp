@@ -46,7 +46,7 @@ class TestProgram : public QObject {
         QTest::newRow("gamma, a decimal comma") << QStringList{"--gamma", "0,5"} << 2 << bad;
         QTest::newRow("baud") << QStringList{"--baud", "1234"} << 2 << bad;
         QTest::newRow("flag with value") << QStringList{"--pace=yes"} << 2 << bad;
-        QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "in use";
+        QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "cannot listen on";
         QTest::newRow("not a serial device")
             << QStringList{"--no-tcp", "--serial", "/dev/null"} << 1 << "not a serial device";
         QTest::newRow("a file as the link")
