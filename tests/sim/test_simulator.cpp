@@ -1,9 +1,8 @@
-// The simulator as a library: the response to the white target, the fault syntax and what the fault
-// matrix does not drive (fault targets, unasked data, floods), the pacing of a 19200-baud line, the
-// pty a client reopens, TCP clients side by side and their limit. (The commands' effects on the
-// sensor are checked against the program by tests/integration/test_operator, the raw line and a
-// vanishing one by the fault matrix over the pty, a serial device and why a start fails by
-// test_program.)
+// The simulator as a library: the fault syntax and what the fault matrix does not drive (fault
+// targets, unasked data, floods), the pacing of a 19200-baud line, the pty a client reopens, TCP
+// clients side by side and their limit. (The commands' effects on the sensor are checked against
+// the program by tests/integration/test_operator, the raw line and a vanishing one by the fault
+// matrix over the pty, a serial device and why a start fails by test_program.)
 #include "simclient.h"
 
 #include <random>
@@ -23,32 +22,6 @@ RawClient nextPtyClient(const qvsim::Simulator &sim) {
     return RawClient::device(sim.ptyPath());
 }
 
-// A simulated sensor at one POWER and the raw reading it gives, noise aside.
-struct Response {
-    const char *name;
-    qvsim::Rgb base;
-    std::uint16_t noise, saturation;
-    double gamma;
-    qvsim::Rgb ambient;
-    std::uint16_t power;
-    qvsim::Rgb raw;
-};
-constexpr qvsim::Rgb kBase{4000, 4100, 3900};
-// clang-format off
-constexpr Response kResponses[] = {
-    {"proportion",            kBase, 0,  65535, 1,   {},            250,  {1000, 1025, 975}},
-    {"proportion, noisy",     kBase, 30, 65535, 1,   {},            1000, {4000, 4100, 3900}},
-    {"below saturation",      kBase, 0,  1000,  1,   {},            200,  {800, 820, 780}},
-    {"one channel saturated", kBase, 0,  1000,  1,   {},            250,  {1000, 1000, 975}},
-    {"all saturated, noisy",  kBase, 50, 1000,  1,   {},            1000, {1000, 1000, 1000}},
-    {"gamma 0.5",             kBase, 0,  65535, 0.5, {},            40,   {800, 820, 780}},
-    {"gamma 0.5, higher",     kBase, 0,  65535, 0.5, {},            250,  {2000, 2050, 1950}},
-    {"gamma 2",               kBase, 0,  65535, 2,   {},            300,  {360, 369, 351}},
-    {"gamma 2, higher",       kBase, 0,  65535, 2,   {},            500,  {1000, 1025, 975}},
-    {"ambient",               kBase, 0,  65535, 1,   {1200, 0, 30}, 1,    {1204, 4, 33}},
-};
-// clang-format on
-
 } // namespace
 
 class TestSimulator : public QObject {
@@ -65,40 +38,6 @@ class TestSimulator : public QObject {
         QVERIFY(sim->start() && paced->start());
     }
     void cleanup() { sim->clearFaults(); }
-
-    // The raw readings over the wire, as the program takes them, with POWER sent as it sends it;
-    // a saturated channel reads flat at its level.
-    void response_data() {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kResponses)); ++i)
-            QTest::newRow(kResponses[i].name) << i;
-    }
-    void response() {
-        QFETCH(int, row);
-        const Response &r = kResponses[row];
-        qvsim::Simulator own([&] {
-            auto o = quietOptions();
-            o.base = r.base;
-            o.noise = r.noise;
-            o.saturation = r.saturation;
-            o.gamma = r.gamma;
-            o.ambient = r.ambient;
-            return o;
-        }());
-        QVERIFY(own.start());
-        auto c = RawClient::tcp(own.tcpPort());
-        QVERIFY(c.send(frame(cmd::SetPara, {r.power})));
-        for (int i = 0; i < 20; ++i) {
-            const QByteArray reply = c.transact(frame(cmd::GetData), 32);
-            QCOMPARE(reply.size(), 32);
-            for (int ch = 0; ch < 3; ++ch) {
-                const int raw = qFromBigEndian<quint16>(reply.constData() + 14 + 2 * ch);
-                const int low = r.raw[ch] == r.saturation ? r.saturation : r.raw[ch] - r.noise;
-                QVERIFY2(raw >= low && raw <= std::min(r.raw[ch] + r.noise, int(r.saturation)),
-                         qPrintable(QString("channel %1: %2").arg(ch).arg(raw)));
-            }
-        }
-    }
 
     void faultSyntax_data() {
         QTest::addColumn<QString>("text");
