@@ -198,9 +198,11 @@ int ClientTCPCB(unsigned handle, int eventType, int, void *) {
         g_hconversation = 0;
         tcpcon = 0;
         // In the status line, not in a box: the link is opened again by itself (StartLinkWatch).
-        LineGone();
-        if (!closing)
+        // Only as news: a wait that read the close first has said why it stopped (a GO loop's
+        // "LINK LOST - RECONNECTING"), and this call, queued behind it, must not cover that.
+        if (!closing && !LineIsGone())
             SetCtrlVal(panel, P_DISPSTATUS, "Server has closed connection!");
+        LineGone();
     } else if (eventType == TCP_DATAREADY) {
         // Into the reply a transaction awaits, never beyond it; otherwise late, surplus or
         // unasked bytes, which are dropped.

@@ -40,8 +40,18 @@ Line:
   --baud N              the rate for --pace and --serial (default 19200)
 Sensor:
   --version-text TEXT   the GETVERSION answer, at most 48 bytes
+  Each raw reading of the white target at POWER P is, per channel,
+  min(--saturate, --ambient + --base x (P/1000)^--gamma + noise):
   --base R,G,B          raw reading of the white target at POWER 1000 (default 4000,4100,3900)
+  --gamma G             the response to POWER: base x (P/1000)^G, rounded (0.1 to 10;
+                        default 1: in proportion, base x P / 1000 in whole numbers). Below 1
+                        the light grows ever more slowly with POWER, as an LED's does at high
+                        currents: with 0.5, POWER 250 gives half of base, not a quarter
+  --ambient R,G,B       raw reading with the transmitter off (POWER 0): stray light and the
+                        photodiode's dark signal, added at every POWER (default 0,0,0)
   --noise N             each raw reading varies by up to +-N (default 2)
+  --saturate N          no raw reading above N, as the sensor's converter clips: a saturated
+                        channel reads N, noise or not (default 65535, the reading's own limit)
   --factors R,G,B       calibration factors at start, 1024 = 1.0 (default 1024,1024,1024)
   --seed N              seed for noise and random bytes, to repeat a run exactly
 Faults:
@@ -58,6 +68,7 @@ Examples:
   quorvat-sensorsim
   quorvat-sensorsim --port 0 --pty /tmp/qv-sensor
   quorvat-sensorsim --no-tcp --pty /tmp/qv-sensor --pace
+  quorvat-sensorsim --base 9000,8000,9500 --gamma 0.6 --saturate 2500 --noise 10
   quorvat-sensorsim --fault late:cmd=GETDATA,ms=1500,nth=3
   quorvat-sensorsim --fault pieces:size=4,gap=20 --fault noreply:cmd=9,nth=2,times=3
   quorvat-sensorsim --serial /dev/ttyUSB0 --fault flood:rate=200,cmd=GETDATA,nth=10
@@ -78,6 +89,17 @@ template <typename T> T number(std::string_view text, T max, const std::string &
         throw BadOption{what + " must be a whole number 0.." + std::to_string(max) + ", got '" +
                         std::string(text) + "'"};
     return static_cast<T>(v);
+}
+
+// In the C locale whatever the user's: a decimal point, never a comma.
+double parseGamma(std::string_view text) {
+    double v = 0;
+    const auto *end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || p != end ||
+        !(v >= qvsim::kMinGamma && v <= qvsim::kMaxGamma))
+        throw BadOption{"--gamma must be a number from 0.1 to 10, got '" + std::string(text) + "'"};
+    return v;
 }
 
 std::array<std::uint16_t, 3> triple(std::string_view text, const std::string &what) {
@@ -185,8 +207,14 @@ Config parseArguments(int argc, char **argv) {
                                 " bytes; at most 48 fit"};
         } else if (arg == "--base") {
             o.base = triple(value(), "--base");
+        } else if (arg == "--ambient") {
+            o.ambient = triple(value(), "--ambient");
         } else if (arg == "--noise") {
             o.noise = number<std::uint16_t>(value(), 65535, "--noise");
+        } else if (arg == "--saturate") {
+            o.saturation = number<std::uint16_t>(value(), 65535, "--saturate");
+        } else if (arg == "--gamma") {
+            o.gamma = parseGamma(value());
         } else if (arg == "--factors") {
             c.factors = triple(value(), "--factors");
         } else if (arg == "--seed") {

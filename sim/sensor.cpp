@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <utility>
 
 namespace qvsim {
@@ -38,6 +39,14 @@ std::uint16_t payloadWord(const Frame &f, std::size_t i) {
 
 std::uint16_t clampWord(std::int64_t v) {
     return static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535));
+}
+
+// The white target's light on one channel at `power`, before noise and clipping.
+std::int64_t response(std::uint16_t base, std::int64_t power, double gamma) {
+    if (gamma == 1) // whole numbers, so that the proportion is exact
+        return std::int64_t{base} * power / 1000;
+    // Bounded before rounding: POWER may be up to 65535 and gamma up to 10.
+    return std::llround(std::min(base * std::pow(power / 1000.0, gamma), 1e6));
 }
 
 std::array<std::uint8_t, kVersionSize> versionBytes(const std::string &text) {
@@ -147,7 +156,8 @@ SensorCore::SensorCore(const Options &options)
     : ram_(factoryImage()),
       eeprom_(factoryImage()), factors_{kFactorUnity, kFactorUnity, kFactorUnity},
       version_(versionBytes(options.version)), factoryVersion_(version_), base_(options.base),
-      noise_(options.noise), rng_(options.seed ? options.seed : std::random_device{}()) {}
+      noise_(options.noise), saturation_(options.saturation), gamma_(options.gamma),
+      ambient_(options.ambient), rng_(options.seed ? options.seed : std::random_device{}()) {}
 
 std::vector<std::uint8_t> SensorCore::execute(const Frame &frame) {
     const int code = (frame[2] << 8) | frame[3];
@@ -207,7 +217,9 @@ std::vector<std::uint8_t> SensorCore::reading() {
         const std::int64_t power = ram_[0];
         std::uniform_int_distribution<int> noise(-noise_, noise_);
         for (std::size_t c = 0; c < 3; ++c)
-            raw[c] = clampWord(std::int64_t{base_[c]} * power / 1000 + noise(rng_));
+            raw[c] =
+                std::min(clampWord(ambient_[c] + response(base_[c], power, gamma_) + noise(rng_)),
+                         saturation_);
     }
     lock.unlock();
     // Outside the lock: the source is the caller's code and may ask the simulator for state.
@@ -253,6 +265,24 @@ void SensorCore::setBase(const Rgb &base) {
 void SensorCore::setNoise(std::uint16_t noise) {
     std::lock_guard lock(m_);
     noise_ = noise;
+}
+
+void SensorCore::setSaturation(std::uint16_t level) {
+    std::lock_guard lock(m_);
+    saturation_ = level;
+}
+
+bool SensorCore::setGamma(double gamma) {
+    if (!(gamma >= kMinGamma && gamma <= kMaxGamma))
+        return false;
+    std::lock_guard lock(m_);
+    gamma_ = gamma;
+    return true;
+}
+
+void SensorCore::setAmbient(const Rgb &ambient) {
+    std::lock_guard lock(m_);
+    ambient_ = ambient;
 }
 
 bool SensorCore::setVersion(const std::string &text) {

@@ -36,6 +36,9 @@ class SensorCore {
     void setReadingSource(std::function<Rgb(std::uint64_t)> source);
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
+    void setSaturation(std::uint16_t level);
+    bool setGamma(double gamma);
+    void setAmbient(const Rgb &ambient);
     bool setVersion(const std::string &text);
     Image ram() const;
     Image eeprom() const;
@@ -57,6 +60,9 @@ class SensorCore {
     std::array<std::uint8_t, kVersionSize> factoryVersion_{};
     Rgb base_;
     std::uint16_t noise_;
+    std::uint16_t saturation_;
+    double gamma_;
+    Rgb ambient_;
     std::function<Rgb(std::uint64_t)> source_;
     std::uint64_t readings_ = 0;
     std::mt19937_64 rng_;

@@ -43,6 +43,8 @@ bool Simulator::start(std::string *error) {
     if (o.version.size() > kVersionSize)
         return failed("version text is " + std::to_string(o.version.size()) +
                       " bytes; the sensor has room for " + std::to_string(kVersionSize));
+    if (!(o.gamma >= kMinGamma && o.gamma <= kMaxGamma))
+        return failed("gamma must lie between 0.1 and 10");
     if (!isSupportedBaud(o.baud))
         return failed("unsupported baud rate " + std::to_string(o.baud));
     d->startingUp = true;
@@ -218,6 +220,18 @@ void Simulator::setBase(const Rgb &base) {
 
 void Simulator::setNoise(std::uint16_t noise) {
     d->core.setNoise(noise);
+}
+
+void Simulator::setSaturation(std::uint16_t level) {
+    d->core.setSaturation(level);
+}
+
+bool Simulator::setGamma(double gamma) {
+    return d->core.setGamma(gamma);
+}
+
+void Simulator::setAmbient(const Rgb &ambient) {
+    d->core.setAmbient(ambient);
 }
 
 bool Simulator::setVersion(const std::string &text) {

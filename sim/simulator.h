@@ -120,6 +120,9 @@ struct Fault {
 // The text of --help for the fault syntax, shared by the program and its documentation.
 std::string faultSyntaxHelp();
 
+inline constexpr double kMinGamma = 0.1;
+inline constexpr double kMaxGamma = 10;
+
 struct Options {
     bool tcp = true;
     std::string host = "127.0.0.1";
@@ -132,6 +135,9 @@ struct Options {
     std::string version = "QUORVAT SENSOR SIMULATOR V1.0"; // at most 48 bytes
     Rgb base{4000, 4100, 3900};            // raw reading of the white target at POWER 1000
     std::uint16_t noise = 2;               // each raw reading varies by up to +-noise
+    std::uint16_t saturation = 65535;      // no raw reading above it, as the converter clips
+    double gamma = 1;                      // response to POWER, kMinGamma..kMaxGamma; 1: linear
+    Rgb ambient{0, 0, 0};                  // raw reading at POWER 0: stray light, dark signal
     std::string logFile;                   // every received frame as a line of hex bytes
     std::uint64_t seed = 0;                // noise, garbage and flood bytes; 0 picks a random seed
     std::size_t frameLogCapacity = 262144; // frames kept in memory, oldest dropped first
@@ -196,11 +202,23 @@ class Simulator {
     bool reopenPty(std::string *error = nullptr); // a new pty (new path), link re-pointed
 
     // The sensor. A reading source gives the raw red, green, blue of reading n (0, 1, 2, ...)
-    // exactly, instead of base * POWER / 1000 + noise; null goes back to the formula. It runs on
-    // the link thread and may read the simulator's state, but must not call stop().
+    // exactly, instead of the response below; null goes back to the response. It runs on the
+    // link thread and may read the simulator's state, but must not call stop().
     void setReadingSource(std::function<Rgb(std::uint64_t readingIndex)> source);
+    // The response to the white target, per channel, at POWER p (RAM word 0):
+    //   raw = min(saturation, ambient + base x (p / 1000)^gamma + noise)
+    // with the noise uniform in -noise..+noise. With gamma 1 the reading is in proportion to
+    // POWER, base x p / 1000 in whole numbers; otherwise base x (p / 1000)^gamma is rounded.
+    // Below 1 the light grows ever more slowly with POWER, as an LED's does at high currents:
+    // with 0.5, POWER 250 gives half of base, not a quarter. A saturated channel reads flat at
+    // the saturation level, noise or not. Ambient is what the sensor reads with its transmitter
+    // off, stray light and the photodiode's dark signal: it does not scale with POWER, so that
+    // enough of it makes a sensor too bright even at POWER 1.
     void setBase(const Rgb &base);
     void setNoise(std::uint16_t noise);
+    void setSaturation(std::uint16_t level);
+    bool setGamma(double gamma); // false (unchanged) outside kMinGamma..kMaxGamma
+    void setAmbient(const Rgb &ambient);
     bool setVersion(const std::string &text); // false (unchanged) if longer than 48 bytes
     void setPacing(bool on);
     Image ram() const;

@@ -43,9 +43,10 @@ class TestProgram : public QObject {
         QTest::newRow("fault") << QStringList{"--fault", "late:ms=soon"} << 2 << bad;
         QTest::newRow("nothing to serve") << QStringList{"--no-tcp"} << 2 << bad;
         QTest::newRow("base") << QStringList{"--base", "1,2,70000"} << 2 << bad;
+        QTest::newRow("gamma, a decimal comma") << QStringList{"--gamma", "0,5"} << 2 << bad;
         QTest::newRow("baud") << QStringList{"--baud", "1234"} << 2 << bad;
         QTest::newRow("flag with value") << QStringList{"--pace=yes"} << 2 << bad;
-        QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "in use";
+        QTest::newRow("port in use") << QStringList{"--port", "IN USE"} << 1 << "cannot listen on";
         QTest::newRow("not a serial device")
             << QStringList{"--no-tcp", "--serial", "/dev/null"} << 1 << "not a serial device";
         QTest::newRow("a file as the link")
@@ -75,6 +76,39 @@ class TestProgram : public QObject {
         QVERIFY(status != 2 || out.isEmpty());
         QVERIFY(precious.open(QIODevice::ReadOnly));
         QCOMPARE(precious.readAll(), QByteArray("keep me"));
+    }
+
+    // The sensor's response as the command line sets it: twenty raw readings at a POWER, taken
+    // as the program takes them. A clipped channel reads flat, noise or not.
+    void response_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("power");
+        QTest::addColumn<QString>("raw");
+        // clang-format off
+        QTest::newRow("proportion") << QStringList{} << 250 << "1000/1025/975";
+        QTest::newRow("one channel saturated") << QStringList{"--saturate", "1000"} << 250 << "1000/1000/975";
+        QTest::newRow("all saturated, noisy") << QStringList{"--saturate", "1000", "--noise", "50"} << 1000 << "1000/1000/1000";
+        QTest::newRow("gamma 0.5") << QStringList{"--gamma", "0.5"} << 250 << "2000/2050/1950";
+        QTest::newRow("gamma 2") << QStringList{"--gamma", "2"} << 300 << "360/369/351";
+        QTest::newRow("ambient") << QStringList{"--ambient", "1200,0,30"} << 1 << "1204/4/33";
+        // clang-format on
+    }
+    void response() {
+        QFETCH(QStringList, options);
+        QFETCH(int, power);
+        QFETCH(QString, raw);
+        QProcess p;
+        p.start(QVSIM_PROGRAM, QStringList{"--port", "0", "--noise", "0"} + options);
+        auto c = RawClient::tcp(waitForLine(p, "tcp: ").section(':', -1).toUShort());
+        const QByteArray got = c.transact(
+            frame(cmd::SetPara, {std::uint16_t(power)}) + frame(cmd::GetData).repeated(20), 640);
+        p.kill();
+        QCOMPARE(got.size(), 640);
+        for (int at = 14; at < 640; at += 32) {
+            auto w = [&](int i) { return qFromBigEndian<quint16>(got.constData() + at + 2 * i); };
+            QCOMPARE(QString("%1/%2/%3").arg(w(0)).arg(w(1)).arg(w(2)), raw);
+        }
+        p.waitForFinished();
     }
 
     // TCP on a free port, a pty link and an existing serial device (a pty's slave; the test
