@@ -80,13 +80,11 @@ PowerSearch SearchPower(u16 setValue, u16 maxDelta, int start, const PowerLook &
             s.result = PowerResult::NoConvergence;
             return s;
         }
-        // The first guess in proportion; then, or when a guess leaves the bracket, its middle.
+        // The first guess in proportion, kept within what is known; then the bracket's middle.
         int next = (below + above) / 2;
-        if (s.steps == 1 && mean > 0) {
-            const long guess = std::lround(candidate * wanted / mean);
-            if (guess > below && guess < above)
-                next = static_cast<int>(guess);
-        }
+        if (s.steps == 1 && mean > 0)
+            next = static_cast<int>(
+                std::clamp<long>(std::lround(candidate * wanted / mean), below + 1, above - 1));
         candidate = std::clamp(next, kMinPower, kMaxPower);
     }
     // Found: would CALCULATE CALIBRATION FACTORS pass with these readings?
