@@ -104,7 +104,8 @@ class StationTest : public QObject {
         QCOMPARE(int(sim().ram()[0]), power);
         if (result == PowerResult::Found)
             QVERIFY(std::abs((m[0] + m[1] + m[2]) / 3 - 1000) <= 25);
-        QVERIFY(recordLines().last().trimmed().endsWith(QByteArray(",") + PowerResultText(s.result)));
+        QVERIFY(
+            recordLines().last().trimmed().endsWith(QByteArray(",") + PowerResultText(s.result)));
     }
 
     // One run per sensor: the scan, Enter-like start, one confirmation, then PASS or FAIL on the
@@ -112,7 +113,7 @@ class StationTest : public QObject {
     // the sensor's EEPROM, and the serial stays for another try.
     void calibrateSensor_data() {
         QTest::addColumn<Sensor>("sensor");
-        QTest::addColumn<bool>("stop");     // STOP during the calibration's readings
+        QTest::addColumn<bool>("stop");         // STOP during the calibration's readings
         QTest::addColumn<QByteArray>("events"); // the run's record lines, then its result
         QTest::addRow("pass") << Sensor{} << false
                               << QByteArray("power calculate verify finish sequence:pass");
@@ -133,28 +134,32 @@ class StationTest : public QObject {
         const int linesBefore = int(recordLines().size());
         sim().clearFrames();
         qvtest::PopupRecorder popups;
-        if (stop) { // at the tenth reading of the calibration's hundred
+        if (stop) {                         // at the tenth reading of the calibration's hundred
             const int wanted = 10 + 10 * 8; // AUTO POWER's readings come first
-            qvtest::whenever([this, wanted] { return rig_->framesOf(qvsim::command::GetData) >= wanted; },
-                             [] { qvtest::click(panel, P_BUTTONSTOP); });
+            qvtest::whenever(
+                [this, wanted] { return rig_->framesOf(qvsim::command::GetData) >= wanted; },
+                [] { qvtest::click(panel, P_BUTTONSTOP); });
         }
         CalibrateSensor();
         QCOMPARE(popups.count(), std::size_t(1)); // the confirmation alone
         QCOMPARE(popups.last().title, std::string("CALIBRATE SENSOR"));
         QVERIFY(qvtest::commandsLive());
 
-        const QList<QByteArrayList> rows = qvtest::csvRows(qvtest::fileBytes(rig_->file(kRecordFileName)));
+        const QList<QByteArrayList> rows =
+            qvtest::csvRows(qvtest::fileBytes(rig_->file(kRecordFileName)));
         QByteArrayList got;
         for (int i = linesBefore; i < rows.size(); ++i) {
             const QByteArrayList &row = rows[i];
             QCOMPARE(row.value(1), rows.last().value(1)); // the run's sequence_id
             QCOMPARE(row.value(5), QByteArray("SN-4711"));
-            got << (row.value(3) == "sequence" ? "sequence:" + row.value(30).trimmed() : row.value(3));
+            got << (row.value(3) == "sequence" ? "sequence:" + row.value(30).trimmed()
+                                               : row.value(3));
         }
         QCOMPARE(got.join(' '), events);
         const bool pass = events.endsWith("pass");
         QCOMPARE(qvtest::ctrlText(panel, P_DISPRESULT).startsWith("PASS"), pass);
-        QCOMPARE(qvtest::ctrlText(panel, P_STRINGSERIAL), pass ? QByteArray() : QByteArray("SN-4711"));
+        QCOMPARE(qvtest::ctrlText(panel, P_STRINGSERIAL),
+                 pass ? QByteArray() : QByteArray("SN-4711"));
         // The new factors went to the sensor only after a pass; nothing after a failed step.
         const qvsim::Factors factors = sim().factors(), found{1100, 950, 1200};
         QCOMPARE(pass, factors != found);
