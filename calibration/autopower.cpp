@@ -102,7 +102,6 @@ const char *PowerResultText(PowerResult result) {
 }
 
 PowerSearch AutoPower() {
-    stopRequested = 0;
     u16 old = 0;
     GetCtrlVal(panel, P_EDITPOWER, &old);
     GetCtrlVal(panel, P_EDITSETVALUE, &setvalue);
@@ -168,6 +167,7 @@ PowerSearch AutoPower() {
 }
 
 void AutoPowerByHand() {
+    stopRequested = 0;
     const PowerSearch s = AutoPower();
     if (closing)
         return;
