@@ -112,9 +112,8 @@ class RecordTest : public QObject {
             {"UTC0", "", kStation,
              {.event = RecordEvent::Finish, .found = {1100, 1000, 900}, .cf = {1024, 1000, 1051},
               .readback = {1024, 1000, 1050}, .result = "readback differs"},
-             line(kUtc, "", "finish", kStationColumns,
-                  QByteArray(11, ',') + "1100,1000,900,1024,1000,1051,1024,1000,1050,readback "
-                                        "differs")},
+             line(kUtc, "", "finish", kStationColumns, QByteArray(11, ',') +
+                  "1100,1000,900,1024,1000,1051,1024,1000,1050,readback differs")},
             {"UTC0", "S-1", kStation,
              {.event = RecordEvent::Sequence, .result = "fail power spread"},
              line(kUtc, "S-1", "sequence", kStationColumns,
