@@ -15,6 +15,8 @@
 #include "shell/state.h"
 #include "trend/trend.h"
 
+#include <cstdio>
+
 namespace qv {
 
 using namespace rt;
@@ -57,6 +59,40 @@ const char InfoWhiteTarget[] =
     " Make sure, that the sensor shines on a WHITE target! \n Select a proper POWER value that the "
     "RAW DATAS are within the dynamic range.  \n Repeat as long as the intensity for the RAW DATAS "
     "is NOT OK.";
+
+namespace {
+
+// The line (LinkGeneration) the last CALCULATE by hand started on: its outcome, calcOutcome,
+// holds for this sensor only while the line has stayed.
+unsigned calculatedOnLine = 0;
+
+// FINISH writes the boxes' factors into the sensor's EEPROM. Unless a CALCULATE passed on this
+// very line they may be the previous sensor's, or a failed calculation's: the operator is asked
+// first. True when FINISH may go on.
+bool finishMayWrite() {
+    const bool thisLine = calculatedOnLine == LinkGeneration() && !LinkLost();
+    if (closing || (thisLine && calcOutcome == CalcOutcome::Passed))
+        return true;
+    const bool failed =
+        thisLine && (calcOutcome == CalcOutcome::Spread || calcOutcome == CalcOutcome::Range ||
+                     calcOutcome == CalcOutcome::Timeout);
+    u16 red = 0, green = 0, blue = 0;
+    GetCtrlVal(panel, P_EDITCFR, &red);
+    GetCtrlVal(panel, P_EDITCFG, &green);
+    GetCtrlVal(panel, P_EDITCFB, &blue);
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  " %s \n FINISH CALIBRATION would write these calibration factors to the EEPROM "
+                  "of the sensor: \n RED %u, GREEN %u, BLUE %u \n %s \n Write them anyway? ",
+                  failed ? "The last CALCULATE CALIBRATION FACTORS on this sensor failed."
+                         : "No CALCULATE CALIBRATION FACTORS has passed since the link to this "
+                           "sensor was opened.",
+                  unsigned{red}, unsigned{green}, unsigned{blue},
+                  failed ? "They are not this sensor's calibration."
+                         : "They may be another sensor's.");
+    return ConfirmPopup("ATTENTION!", text) != 0;
+}
+} // namespace
 
 int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
@@ -113,6 +149,7 @@ int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         const unsigned line = LinkGeneration();
         CalcCF();
+        calculatedOnLine = line;
         RecordCalculation();
         // Whatever the calculation did, the boxes' factors go to the sensor; but not to what may
         // be another sensor once the line went during the series.
@@ -130,6 +167,13 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
         SetButtonsDimmed(1);
+        if (!finishMayWrite()) {
+            RecordFinishDeclined();
+            SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR,
+                             kColorLightGrey);
+            SetButtonsDimmed(0);
+            return 0;
+        }
         if (!closing)
             MessagePopup("INFO!", InfoButtonFinishCalib);
         TrendMarkEvent(TrendEvent::Finish);
