@@ -23,6 +23,11 @@ namespace {
 
 constexpr double kReplyLimit = 2.0;
 
+// LinkGeneration() when `found` was read, and when factors were last written; 0: never. Factors
+// read after a write on the same line are the program's, not what the sensor came with.
+unsigned foundOnLine = 0, writtenOnLine = 0;
+u16 found[3];
+
 void failureReport() {
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
     if (!closing && !sequenceRunning)
@@ -32,6 +37,8 @@ void failureReport() {
 // Builds and writes one frame of a write-only command. A write that does not take the whole
 // frame is reported, and the caller sends nothing more.
 bool sendFrame(u16 code, u16 row) {
+    if (code == ORDER_SETCF || code == ORDER_SETPARA_END)
+        writtenOnLine = LinkGeneration();
     order = code;
     FillTxBuf(order, row);
     if (SendRequest())
@@ -79,11 +86,6 @@ bool SendCF() {
     return sendFrame(ORDER_SETCF, 0);
 }
 
-namespace {
-unsigned foundOnLine = 0; // LinkGeneration() when `found` was read; 0: never
-u16 found[3];
-} // namespace
-
 bool FactorsAsFound(u16 (&cf)[3]) {
     if (foundOnLine != LinkGeneration())
         return false;
@@ -98,7 +100,7 @@ bool ReadFactors() {
     cfrot = pp[0];
     cfgruen = pp[1];
     cfblau = pp[2];
-    if (foundOnLine != LinkGeneration()) {
+    if (foundOnLine != LinkGeneration() && writtenOnLine != LinkGeneration()) {
         foundOnLine = LinkGeneration();
         found[0] = cfrot, found[1] = cfgruen, found[2] = cfblau;
     }
