@@ -64,6 +64,9 @@ struct Control {
     bool bold = false;
     bool italic = false;
     int arrowOnly = 0;
+    int justify = VAL_LEFT_JUSTIFIED;                  // text indicator
+    bool wrap = false;                                 // text indicator
+    int markLow = VAL_NO_MARK, markHigh = VAL_NO_MARK; // numeric bar
     bool displayDirty = false;
     bool edited = false; // string control: typed in since its last commit
 
