@@ -46,7 +46,7 @@ constexpr int P_STRINGOPERATOR = 52;
 constexpr int P_STRINGSERIAL = 53;    // SENSOR SERIAL, typed or scanned
 constexpr int P_STRINGREFERENCE = 54; // WHITE REFERENCE: the white tile's ID
 constexpr int P_DISPRESULT = 55;      // the last sequence's PASS or FAIL
-constexpr int P_GROUPSENSOR = 56;
+constexpr int P_GROUPSENSOR = 56;     // the frame around the station's fields and the result
 
 constexpr int INTERFACEP_EDITCOMMUNICATIONPROTOCOL = 2;
 constexpr int INTERFACEP_BUTTONTRYTOCONNECT = 3;
@@ -61,5 +61,9 @@ constexpr int INTERFACEP_COMPORTDEVICE = 11; // the device the COM port number m
 // Colours of the command buttons (0xRRGGBB).
 constexpr int kColorRed = 0xFF0000;
 constexpr int kColorLightGrey = 0xE0E0E0;
+// Text that says good or bad (a raw reading in its window or not, PASS or FAIL): darker than
+// pure green and red, so that they read well on the displays' white.
+constexpr int kColorGood = 0x1A8A2A;
+constexpr int kColorBad = 0xD01818;
 
 } // namespace qv

@@ -52,7 +52,10 @@ const QHash<QString, const char *> kHelp = {
     {"EditSelectComPort", InfoEditConnect}, {"ComPortDevice", InfoComPortDevice},
     {"StringIpAdress", InfoStringIpAdress}, {"StringPortNumber", InfoStringPortNumber},
     {"ButtonTryToConnect", InfoButtonTryToConnect}, {"ButtonAccept", InfoButtonAccept},
-    {"ButtonDiscard", InfoButtonDiscard}};
+    {"ButtonDiscard", InfoButtonDiscard}, {"ButtonAutoPower", InfoButtonAutoPower},
+    {"ButtonCalibrate", InfoButtonCalibrate}, {"StringOperator", InfoStringOperator},
+    {"StringSerial", InfoStringSerial}, {"StringReference", InfoStringReference},
+    {"DispResult", InfoDispResult}};
 // clang-format on
 
 QJsonArray controlsOf(int resource) {
