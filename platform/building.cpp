@@ -58,6 +58,10 @@ void applyDisplay(Control &c) {
     QWidget *w = c.widget;
     if (!w)
         return;
+    if (c.lookDirty) {
+        c.lookDirty = false;
+        applyLook(c);
+    }
     switch (c.style) {
     case CTRL_NUMERIC_INDICATOR:
         static_cast<QLabel *>(w)->setText(numberText(c));

@@ -68,6 +68,7 @@ struct Control {
     bool wrap = false;                                 // text indicator
     int markLow = VAL_NO_MARK, markHigh = VAL_NO_MARK; // numeric bar
     bool displayDirty = false;
+    bool lookDirty = false; // a display's colour, drawn with its value
     bool edited = false; // string control: typed in since its last commit
 
     bool isString() const { return style == CTRL_STRING || style == CTRL_STRING_LS; }

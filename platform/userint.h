@@ -49,6 +49,7 @@ constexpr int ATTR_CTRL_STYLE = 611;        // read only
 constexpr int ATTR_CTRL_TAB_POSITION = 612; // setting one shifts the controls in between
 constexpr int ATTR_TAKES_INPUT = 620;       // read only: 1 when the control can hold the focus
 constexpr int ATTR_NEXT_CTRL = 621; // read only: next control in creation order, 0 after the last
+// On numeric and text indicators drawn together with their value, at the screen's rate.
 constexpr int ATTR_TEXT_COLOR = 680;
 constexpr int ATTR_TEXT_FONT_NAME_LENGTH = 681; // read only
 constexpr int ATTR_TEXT_FONT = 682;
