@@ -12,6 +12,7 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/help.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -192,6 +193,9 @@ int CBF_EditCFB(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
+    // The window follows every value the box takes, typed or stepped.
+    if (event == EVENT_COMMIT || event == EVENT_VAL_CHANGED)
+        ShowTargetWindow();
     return HelpOnRightClick(event, InfoEditSetValue);
 }
 

@@ -10,6 +10,7 @@
 #include "protocol/codec.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 #include "trend/trendwindow.h"
@@ -129,6 +130,7 @@ void InitVars() {
     TrendKeepClear({P_GROUPCOMMANDS, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
 
     ShowLogo(5);
+    ShowTargetWindow();
     InitIpAdressComboBox();
     InitConnectPanel();
     // The first link check holds the buttons as TRY TO CONNECT does: a GO clicked meanwhile
