@@ -1,5 +1,6 @@
 #include "app/handlers.h"
 
+#include "app/station.h"
 #include "calibration/autopower.h"
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
@@ -230,21 +231,20 @@ int CBF_ButtonCalibrate(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonCalibrate);
 }
 
-int CBF_StringOperator(int, int, int event, void *, int, int) {
+int CBF_StringOperator(int, int control, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGOPERATOR, operatorName);
+        CommitStationField(control);
     return HelpOnRightClick(event, InfoStringOperator);
 }
 
-int CBF_StringSerial(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGSERIAL, sensorSerial);
+int CBF_StringSerial(int, int, int event, void *, int eventData1, int) {
+    SensorSerialEvent(event, eventData1);
     return HelpOnRightClick(event, InfoStringSerial);
 }
 
-int CBF_StringReference(int, int, int event, void *, int, int) {
+int CBF_StringReference(int, int control, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGREFERENCE, whiteReference);
+        CommitStationField(control);
     return HelpOnRightClick(event, InfoStringReference);
 }
 

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/callbacks.h"
+#include "app/station.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "logo/logo.h"
@@ -127,7 +128,8 @@ void InitVars() {
 
     chooseHistoryFile();
     openSettingsFile();
-    TrendKeepClear({P_GROUPCOMMANDS, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
+    RestoreStationFields();
+    TrendKeepClear({P_GROUPCOMMANDS, P_GROUPSENSOR, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
 
     ShowLogo(5);
     ShowTargetWindow();
@@ -138,6 +140,7 @@ void InitVars() {
     SetButtonsDimmed(1);
     TryToConnect();
     SetButtonsDimmed(0);
+    FocusSensorSerial();
     StartLinkWatch();
 }
 

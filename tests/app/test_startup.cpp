@@ -3,6 +3,7 @@
 
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "app/station.h"
 #include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "logo/logo.h"
@@ -18,6 +19,7 @@
 #include "tests/support/support.h"
 #include "trend/trend.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -95,6 +97,7 @@ class AppTest : public QObject {
     // `dataHome`, the panel pointing at the simulator; returns what it wrote to standard error.
     QByteArray startUpIn(const QString &programDir, const QString &dataHome) {
         qvtest::loadPanels();
+        rt::DisplayPanel(panel);
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
         rt::SetProjectDirForTesting(QFile::encodeName(programDir).constData());
         rig_->select(qvtest::Link::Tcp);
@@ -276,6 +279,48 @@ class AppTest : public QObject {
         QVERIFY(fits() && qvtest::grabPanel(panel, qvtest::picture("result-fail.png")));
         ClearResult();
         QCOMPARE(qvtest::shownText(panel, P_DISPRESULT), QString());
+    }
+
+    // OPERATOR and WHITE REFERENCE come back at the next start, as typed, from the settings
+    // file's [station] group. SENSOR SERIAL is not kept, and has the focus after the first
+    // connection attempt: a scan lands there, and its Enter runs CALIBRATE SENSOR with the serial
+    // read first. Leaving the field, or Enter while the buttons are dimmed, runs nothing.
+    void stationFieldsKeptAndTheFirstScanStartsTheRun() {
+        static QByteArrayList ran;
+        const auto pressButton = calibrateFromSerial;
+        calibrateFromSerial = [] { ran << sensorSerial; };
+        QTemporaryDir program;
+        const QString data = home_.filePath("data");
+        startUpIn(program.path(), data);
+        const QByteArray who = "Jo \"JK\" Ko, =1", tile = "WT-0042";
+        qvtest::typeInto(panel, P_STRINGOPERATOR, who);
+        qvtest::typeInto(panel, P_STRINGREFERENCE, tile);
+        QVERIFY(qvtest::waitFor([&] { return whiteReference == tile; }));
+        QVERIFY(qvtest::fileBytes(program.filePath(kSettingsFileName)).contains("[station]\n"));
+        operatorName[0] = whiteReference[0] = '\0';
+        startUpIn(program.path(), data);
+        QCOMPARE(QByteArrayList({operatorName, whiteReference}), QByteArrayList({who, tile}));
+        QCOMPARE(qvtest::ctrlText(panel, P_STRINGOPERATOR), who);
+        QCOMPARE(rt::GetActiveCtrl(panel), P_STRINGSERIAL);
+        QVERIFY(QTest::qWaitForWindowActive(rt::testing::PanelWidget(panel)));
+        const auto scan = [](const char *keys, Qt::Key end) {
+            QTest::keyClicks(QApplication::focusWidget(), keys);
+            QTest::keyClick(QApplication::focusWidget(), end);
+            qvtest::pump(50);
+        };
+        scan("SN-0001", Qt::Key_Return);
+        QCOMPARE(ran, QByteArrayList({"SN-0001"}));
+        scan("2", Qt::Key_Tab);
+        QCOMPARE(QByteArray(sensorSerial), QByteArray("SN-00012"));
+        SetButtonsDimmed(1);
+        rt::SetActiveCtrl(panel, P_STRINGSERIAL);
+        scan("3", Qt::Key_Return);
+        SetButtonsDimmed(0);
+        QCOMPARE(ran, QByteArrayList({"SN-0001"}));
+        QCOMPARE(QByteArray(sensorSerial), QByteArray("SN-000123"));
+        calibrateFromSerial = pressButton;
+        rt::SettingsClose();
+        qunsetenv("XDG_DATA_HOME");
     }
 
     // The start values and the earlier start-up steps are in place when the first connection
