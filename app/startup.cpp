@@ -129,7 +129,10 @@ void InitVars() {
     chooseHistoryFile();
     openSettingsFile();
     RestoreStationFields();
-    TrendKeepClear({P_GROUPCOMMANDS, P_GROUPSENSOR, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
+    // Where the trend window finds no room beside the main panel, it may cover the banner, never
+    // the readings below it (the raw ones with their target), the commands or the station's fields.
+    TrendKeepClear(
+        {P_GROUPRAW, P_GROUPCOMMANDS, P_GROUPSENSOR, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
 
     ShowLogo(5);
     ShowTargetWindow();

@@ -38,6 +38,7 @@ constexpr int P_DATARAWR_B = 37;
 constexpr int P_DATAB_B = 38;
 constexpr int P_DATAG_B = 39;
 constexpr int P_DATAR_B = 40;
+constexpr int P_GROUPRAW = 41;      // the frame around the raw readings
 constexpr int P_GROUPCOMMANDS = 47; // the frame around the command buttons
 constexpr int P_BUTTONTREND = 49;
 constexpr int P_BUTTONAUTOPOWER = 50;
