@@ -1,5 +1,6 @@
 #include "app/handlers.h"
 
+#include "app/station.h"
 #include "calibration/autopower.h"
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
@@ -12,6 +13,7 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/help.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -215,6 +217,9 @@ int CBF_EditCFB(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
+    // The window follows every value the box takes, typed or stepped.
+    if (event == EVENT_COMMIT || event == EVENT_VAL_CHANGED)
+        ShowTargetWindow();
     return HelpOnRightClick(event, InfoEditSetValue);
 }
 
@@ -249,21 +254,20 @@ int CBF_ButtonCalibrate(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonCalibrate);
 }
 
-int CBF_StringOperator(int, int, int event, void *, int, int) {
+int CBF_StringOperator(int, int control, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGOPERATOR, operatorName);
+        CommitStationField(control);
     return HelpOnRightClick(event, InfoStringOperator);
 }
 
-int CBF_StringSerial(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGSERIAL, sensorSerial);
+int CBF_StringSerial(int, int, int event, void *, int eventData1, int) {
+    SensorSerialEvent(event, eventData1);
     return HelpOnRightClick(event, InfoStringSerial);
 }
 
-int CBF_StringReference(int, int, int event, void *, int, int) {
+int CBF_StringReference(int, int control, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, P_STRINGREFERENCE, whiteReference);
+        CommitStationField(control);
     return HelpOnRightClick(event, InfoStringReference);
 }
 

@@ -9,6 +9,7 @@
 #include "record/record.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/result.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -26,31 +27,24 @@ constexpr int kVerifyReadings = 20;
 constexpr double kVerifyTolerance = 0.01;
 constexpr int kSteps = 6;
 
-constexpr int kResultPass = 0x00A000, kResultFail = 0xD00000;
-
 // How a run ended: the step that failed (as the record's sequence line names it) and its result,
-// and the words for the panel.
+// and the reason the panel shows after "FAIL".
 struct Outcome {
     const char *event = nullptr; // null: passed
     const char *result = "";
-    char shown[96] = "PASS";
+    char reason[80] = "";
 };
 
-void fail(Outcome &o, const char *event, const char *result, const char *shown) {
+void fail(Outcome &o, const char *event, const char *result, const char *reason) {
     o.event = event;
     o.result = result;
-    std::snprintf(o.shown, sizeof o.shown, "FAIL: %s", shown);
+    CopyTextBounded(o.reason, sizeof o.reason, reason);
 }
 
 void step(int n, const char *what) {
     char text[160];
     std::snprintf(text, sizeof text, "SENSOR %.63s: %d/%d %s", sensorSerial, n, kSteps, what);
     SetCtrlVal(panel, P_DISPSTATUS, text);
-}
-
-void showResult(const Outcome &o) {
-    SetCtrlAttribute(panel, P_DISPRESULT, ATTR_TEXT_COLOR, o.event ? kResultFail : kResultPass);
-    SetCtrlVal(panel, P_DISPRESULT, o.shown);
 }
 
 long whole(double v) {
@@ -245,7 +239,7 @@ void CalibrateSensor() {
     stopRequested = 0;
     sequenceRunning = 1;
     NewSequenceId();
-    SetCtrlVal(panel, P_DISPRESULT, "");
+    ClearResult();
     Outcome o;
     run(o);
     if (!closing) {
@@ -257,7 +251,7 @@ void CalibrateSensor() {
         }
         r.cf[0] = cfrot, r.cf[1] = cfgruen, r.cf[2] = cfblau;
         AppendRecord(r);
-        showResult(o);
+        ShowResult(!o.event, o.reason);
     }
     sequenceRunning = 0;
     sequenceId[0] = '\0';

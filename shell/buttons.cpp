@@ -31,7 +31,7 @@ void SetButtonsDimmed(int dimmed) {
     busy = dimmed ? busy + 1 : std::max(0, busy - 1);
     const int dim = busy > 0 ? 1 : 0;
     for (int control : {P_BUTTONGETCF, P_BUTTONSENDCF, P_BUTTONGO, P_BUTTONSENDPOWER,
-                        P_BUTTONFINISHCALIB, P_BUTTONCALCCF})
+                        P_BUTTONFINISHCALIB, P_BUTTONCALCCF, P_BUTTONAUTOPOWER, P_BUTTONCALIBRATE})
         SetCtrlAttribute(panel, control, ATTR_DIMMED, dim);
     SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT, ATTR_DIMMED, dim);
     SetCtrlAttribute(interfacepanel, INTERFACEP_BUTTONDISCARD, ATTR_DIMMED, dim);

@@ -113,7 +113,7 @@ unsigned short boxValue(int control) {
 
 bool commandsLive() {
     for (int c : {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF, P_BUTTONGO, P_BUTTONCALCCF,
-                  P_BUTTONFINISHCALIB})
+                  P_BUTTONFINISHCALIB, P_BUTTONAUTOPOWER, P_BUTTONCALIBRATE})
         if (!live(panel, c))
             return false;
     return busy == 0 && live(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT) &&

@@ -76,7 +76,8 @@ void enterFactors(unsigned red, unsigned green, unsigned blue);
 // The main panel as the operator reads it.
 QByteArray statusLine();
 unsigned short boxValue(int control);
-// Whether the six command buttons and TRY and DISCARD are live, with no action under way.
+// Whether the command buttons (AUTO POWER and CALIBRATE SENSOR too) and TRY and DISCARD are
+// live, with no action under way.
 bool commandsLive();
 
 // QUORVAT_..._ROWS for a matrix: a comma list of row tags or their beginnings up to a '/'
