@@ -39,6 +39,11 @@ void fail(Outcome &o, const char *event, const char *result, const char *reason)
     o.event = event;
     o.result = result;
     CopyTextBounded(o.reason, sizeof o.reason, reason);
+    // The result display's words are capitals, as the status line's; some reasons carry the
+    // record's lower-case result ("AUTO POWER too dark"). ASCII only, whatever the locale.
+    for (char *c = o.reason; *c; ++c)
+        if (*c >= 'a' && *c <= 'z')
+            *c = char(*c - 'a' + 'A');
 }
 
 void step(int n, const char *what) {

@@ -330,7 +330,8 @@ class FaultMatrixTest : public QObject {
                        .arg(rt::Timer() - t0, 0, 'f', 2);
         QCOMPARE(result, "fail " + step + " timeout");
         QCOMPARE(popups.count(), std::size_t(1));
-        QVERIFY(qvtest::ctrlText(panel, P_DISPRESULT).startsWith("FAIL"));
+        const QByteArray shown = qvtest::ctrlText(panel, P_DISPRESULT); // in capitals, whole
+        QVERIFY2(shown.startsWith("FAIL: ") && shown == shown.toUpper(), shown.constData());
         const qvsim::Factors factors = sim().factors(), found{1100, 950, 1200};
         QCOMPARE(factors != found, sent);
         // The default parameters go only with the finish.
