@@ -157,6 +157,8 @@ class StationTest : public QObject {
         QCOMPARE(got.join(' '), events);
         const bool pass = events.endsWith("pass");
         QCOMPARE(qvtest::ctrlText(panel, P_DISPRESULT).startsWith("PASS"), pass);
+        QVERIFY(qvtest::grabPanel(
+            panel, qvtest::picture(QString("sequence-%1.png").arg(QTest::currentDataTag()))));
         QCOMPARE(qvtest::ctrlText(panel, P_STRINGSERIAL),
                  pass ? QByteArray() : QByteArray("SN-4711"));
         // The new factors went to the sensor only after a pass; nothing after a failed step.

@@ -5,6 +5,7 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "shell/controls.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 
 #include <QByteArray>
@@ -91,6 +92,7 @@ void FlowRig::reset(const char *version, std::function<qvsim::Rgb(std::uint64_t)
 void enter(const Entries &e) {
     rt::SetCtrlVal(panel, P_EDITPOWER, e.power);
     rt::SetCtrlVal(panel, P_EDITSETVALUE, e.setValue);
+    ShowTargetWindow(); // as the box's commit does
     rt::SetCtrlVal(panel, P_EDITMAXDELTA, e.maxDelta);
     enterFactors(e.red, e.green, e.blue);
 }

@@ -66,7 +66,7 @@ class FlowRig : public SensorRig {
     ScratchProject project_;
 };
 
-// What the operator has typed into the main panel's boxes.
+// What the operator has typed into the main panel's boxes; the raw bars' target follows SET VALUE.
 struct Entries {
     unsigned power, setValue, maxDelta, red, green, blue;
 };
