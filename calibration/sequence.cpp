@@ -110,7 +110,7 @@ void verify(Outcome &o) {
 }
 
 // FINISH CALIBRATION's own steps, without its boxes: the default parameters and the factors to
-// the EEPROM, the factors read back and compared, the reconnect.
+// the EEPROM, the factors read back and compared. Its reconnect waits for the run's last line.
 void finish(Outcome &o) {
     TrendMarkEvent(TrendEvent::Finish);
     const unsigned line = LinkGeneration();
@@ -131,8 +131,6 @@ void finish(Outcome &o) {
         fail(o, "finish", "timeout", "FINISH TIMEOUT");
     else if (!stored)
         fail(o, "finish", "readback differs", "FACTORS NOT STORED");
-    else
-        TryToConnect(true);
 }
 
 // The steps in turn; the first that fails ends the run, and nothing is written to the sensor
@@ -257,6 +255,10 @@ void CalibrateSensor() {
         r.cf[0] = cfrot, r.cf[1] = cfgruen, r.cf[2] = cfblau;
         AppendRecord(r);
         ShowResult(!o.event, o.reason);
+        // FINISH's reconnect, after the sequence line: a line opened anew has no factors as
+        // found, and that line's found_* would be empty.
+        if (!o.event)
+            TryToConnect(true);
     }
     sequenceRunning = 0;
     sequenceId[0] = '\0';

@@ -109,8 +109,8 @@ class StationTest : public QObject {
     }
 
     // One run per sensor: the scan, Enter-like start, one confirmation, then PASS or FAIL on the
-    // panel and in the record, one sequence_id over its lines; after a FAIL nothing more went to
-    // the sensor's EEPROM, and the serial stays for another try.
+    // panel and in the record, one sequence_id and the factors as found over its lines; after a
+    // FAIL nothing more went to the sensor's EEPROM, and the serial stays for another try.
     void calibrateSensor_data() {
         QTest::addColumn<Sensor>("sensor");
         QTest::addColumn<bool>("stop");         // STOP during the calibration's readings
@@ -151,6 +151,7 @@ class StationTest : public QObject {
             const QByteArrayList &row = rows[i];
             QCOMPARE(row.value(1), rows.last().value(1)); // the run's sequence_id
             QCOMPARE(row.value(5), QByteArray("SN-4711"));
+            QCOMPARE(row.mid(21, 3).join(','), QByteArray("1100,950,1200")); // found_*
             got << (row.value(3) == "sequence" ? "sequence:" + row.value(30).trimmed()
                                                : row.value(3));
         }
