@@ -263,12 +263,19 @@ void CalibrateSensor() {
     sequenceRunning = 0;
     sequenceId[0] = '\0';
     SetButtonsDimmed(0);
-    // The next sensor's serial goes here: after a pass the field is ready for the next scan.
-    if (!o.event && !closing) {
+    if (closing)
+        return;
+    // The next scan goes here: after a pass into an empty field; after a fail the serial stays
+    // for another try (Enter), selected, so that the next sensor's scan replaces it rather than
+    // adding to it.
+    if (!o.event) {
         SetCtrlVal(panel, P_STRINGSERIAL, "");
         sensorSerial[0] = '\0';
-        SetActiveCtrl(panel, P_STRINGSERIAL);
     }
+    SetActiveCtrl(panel, P_STRINGSERIAL);
+    SetCtrlAttribute(panel, P_STRINGSERIAL, ATTR_TEXT_SELECTION_START, 0);
+    SetCtrlAttribute(panel, P_STRINGSERIAL, ATTR_TEXT_SELECTION_LENGTH,
+                     int(sizeof sensorSerial - 1));
 }
 
 } // namespace qv

@@ -162,6 +162,10 @@ class StationTest : public QObject {
             panel, qvtest::picture(QString("sequence-%1.png").arg(QTest::currentDataTag()))));
         QCOMPARE(qvtest::ctrlText(panel, P_STRINGSERIAL),
                  pass ? QByteArray() : QByteArray("SN-4711"));
+        // Either way the next scan lands there whole, not added to the serial that stayed.
+        QCOMPARE(rt::GetActiveCtrl(panel), P_STRINGSERIAL);
+        QTest::keyClicks(qvtest::widget(panel, P_STRINGSERIAL), "SN-4712");
+        QCOMPARE(qvtest::ctrlText(panel, P_STRINGSERIAL), QByteArray("SN-4712"));
         // The new factors went to the sensor only after a pass; nothing after a failed step.
         const qvsim::Factors factors = sim().factors(), found{1100, 950, 1200};
         QCOMPARE(pass, factors != found);
