@@ -92,12 +92,18 @@ Series TakeReadings(int count, Readings *out, const SeriesOptions &how) {
         }
     }
     TrendMarkEvent(TrendEvent::CalibrationEnd);
-    for (int k = 0; k < 6; ++k) {
-        const double mean = sum[k] / count;
-        (k < 3 ? out->raw : out->calibrated)[k % 3] = mean;
-        // Over the readings themselves (n, not n - 1): the record states what was measured.
-        const double variance = squares[k] / count - mean * mean;
-        (k < 3 ? out->rawSd : out->calibratedSd)[k % 3] = variance > 0 ? std::sqrt(variance) : 0;
+    // Over the readings themselves (n, not n - 1): the record states what was measured.
+    const auto stats = [count](double s, double squared, double &mean, double &sd) {
+        mean = s / count;
+        const double variance = squared / count - mean * mean;
+        sd = variance > 0 ? std::sqrt(variance) : 0;
+    };
+    // Each array by name: g++ 12 with -fsanitize=undefined (its shift and signed-overflow
+    // checks) lost the stores through `(k < 3 ? out->raw : out->calibrated)[k % 3]` into the
+    // first two calibrated means and deviations: the check of new factors failed in that build.
+    for (int c = 0; c < 3; ++c) {
+        stats(sum[c], squares[c], out->raw[c], out->rawSd[c]);
+        stats(sum[c + 3], squares[c + 3], out->calibrated[c], out->calibratedSd[c]);
     }
     // As the calibration has always worked them out: whole numbers, the fraction dropped.
     out->meanD = static_cast<u16>(sumD / static_cast<std::uint32_t>(count));
