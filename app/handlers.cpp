@@ -4,6 +4,7 @@
 #include "calibration/readback.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "record/record.h"
@@ -51,7 +52,7 @@ constexpr const char *kHelpTitle = "INFO!";
 
 constexpr double kPause = 0.5;
 
-// The edit boxes and displays act on nothing but a right click.
+// The help of a right click: all that the displays and the factor boxes act on.
 int helpOnly(int event, const char *text) {
     if (event == EVENT_RIGHT_CLICK)
         MessagePopup(kHelpTitle, text);
@@ -171,7 +172,11 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     return helpOnly(event, InfoButtonFinishCalib);
 }
 
+// A committed POWER, SET VALUE or MAX DELTA is the station's from now on, in this run and the
+// next.
 int CBF_EditPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITPOWER);
     return helpOnly(event, InfoEditPower);
 }
 int CBF_EditCFR(int, int, int event, void *, int, int) {
@@ -185,10 +190,14 @@ int CBF_EditCFB(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITSETVALUE);
     return helpOnly(event, InfoEditSetValue);
 }
 
 int CBF_EditMaxDelta(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITMAXDELTA);
     return helpOnly(event, InfoEditMaxDelta);
 }
 

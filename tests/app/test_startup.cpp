@@ -4,6 +4,7 @@
 #include "app/handlers.h"
 #include "app/startup.h"
 #include "link/connectpanel.h"
+#include "link/remembered.h"
 #include "logo/logo.h"
 #include "platform/settings.h"
 #include "platform/testing.h"
@@ -223,6 +224,69 @@ class AppTest : public QObject {
         // Only the list is filled: the field keeps its starting value, the file its bytes.
         QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGIPADRESS), "127.0.0.1");
         QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
+    }
+
+    // A serial station opens on its port: what the settings file keeps replaces the resource
+    // file's values before the first attempt, which goes there, with no "TCP Client" box. A value
+    // its control does not take is left out, one line each; a committed POWER is kept at once.
+    void theStationOpensOnWhatItKept() {
+        qvtest::ScratchProject project;
+        rig_->select(qvtest::Link::Serial); // the pty answers to its COM port number
+        qvtest::loadPanels();               // as the resource file has them
+        const QString ini = project.file(kSettingsFileName);
+        const int com = qvtest::kRigComPort;
+        QVERIFY(qvtest::writeFile(ini, "[link]\nprotocol=0\ncom_port=" + QByteArray::number(com) +
+                                           "\naddress=sensor.local\ntcp_port=5000\n"
+                                           "[calibration]\npower=600\nset_value=900\n"
+                                           "max_delta=70000\n"));
+        const auto shown = [] {
+            std::vector<int> numbers;
+            for (auto [p, c] : {std::pair{interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL},
+                                {interfacepanel, INTERFACEP_EDITSELECTCOMPORT},
+                                {panel, P_EDITPOWER},
+                                {panel, P_EDITSETVALUE},
+                                {panel, P_EDITMAXDELTA}}) {
+                int n = -1;
+                rt::GetCtrlVal(p, c, &n);
+                numbers.push_back(n);
+            }
+            return numbers;
+        };
+        const int checks = rig_->framesOf(qvsim::command::GetVersion);
+        const QByteArray says =
+            "quorvat: the settings file " + QFile::encodeName(ini) + " holds no valid ";
+        qvtest::PopupRecorder popups;
+        {
+            qvtest::StderrCapture err;
+            InitVars();
+            QCOMPARE(err.text(), says + "MAX DELTA under calibration/max_delta; MAX DELTA keeps "
+                                        "its starting value\n");
+        }
+        QCOMPARE(popups.count(), std::size_t(0));
+        QCOMPARE(rig_->framesOf(qvsim::command::GetVersion), checks + 1);
+        QCOMPARE(qvtest::statusLine(), QByteArray(qvsim::Options().version.c_str()));
+        QVERIFY(qvtest::attr(panel, P_COMPORT, rt::ATTR_VISIBLE) == 1 &&
+                qvtest::boxValue(P_COMPORT) == com);
+        QCOMPARE(shown(), (std::vector<int>{0, com, 600, 900, 100}));
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGIPADRESS), "sensor.local");
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGPORTNUMBER), "5000");
+        qvtest::typeInto(panel, P_EDITPOWER, "700");
+        QVERIFY(qvtest::waitFor([&] { return qvtest::fileBytes(ini).contains("power=700\n"); }));
+
+        // Each kind of value a control does not take: the resource file's value stays.
+        QVERIFY(qvtest::writeFile(
+            ini, "[link]\nprotocol=2\ncom_port=100\naddress=" + QByteArray(100, 'a') +
+                     "\ntcp_port=" + QByteArray(32, '1') +
+                     "\n[calibration]\npower=1001\nset_value=-1\n"
+                     "max_delta=ten\n"));
+        qvtest::loadPanels();
+        qvtest::StderrCapture err;
+        RestoreRemembered();
+        QCOMPARE(err.text().count(says), 7);
+        QCOMPARE(shown(), (std::vector<int>{1, 1, 250, 1000, 100}));
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGIPADRESS), "127.0.0.1");
+        QCOMPARE(qvtest::ctrlText(interfacepanel, INTERFACEP_STRINGPORTNUMBER), "10001");
+        rt::SettingsClose();
     }
 
     // The history stays beside the program while a write there works, the try leaving no trace,

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,10 +60,12 @@ class LinkTest : public QObject {
     QString unitPath() const { return project_->file("unit/IPComboBoxQuorvatv60.ipa"); }
     QByteArray unitName() const { return QFile::encodeName(unitPath()); }
 
-    // Start-up with `addresses` in the history file, pointed at the simulator over `link`.
+    // Start-up with `addresses` in the history file, pointed at the simulator over `link`: no link
+    // an earlier test accepted replaces it.
     void startUp(const QByteArrayList &addresses, Link link = Link::Tcp) {
         loadPanels();
         QVERIFY(writeFile(historyPath(), historyRecords(addresses)));
+        QFile::remove(project_->file(kSettingsFileName));
         rig_->select(link);
         InitVars();
         QCOMPARE(ctrlText(interfacepanel, INTERFACEP_STATUS), QByteArray(kVersion));
@@ -283,9 +286,20 @@ class LinkTest : public QObject {
             }));
             QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
         }
+        // ACCEPT keeps the link that was tried, not an address typed without Enter.
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "typed.only");
         click(interfacepanel, INTERFACEP_BUTTONACCEPT);
         QVERIFY(panelHidden());
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "127.0.0.1");
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
+        const auto kept = [&] {
+            const QSettings ini(project_->file(kSettingsFileName), QSettings::IniFormat);
+            return QStringList{
+                ini.value("link/protocol").toString(), ini.value("link/com_port").toString(),
+                ini.value("link/address").toString(), ini.value("link/tcp_port").toString()};
+        };
+        const QStringList accepted{"0", QString::number(kRigComPort), "127.0.0.1", port};
+        QCOMPARE(kept(), accepted);
 
         // TCP/IP tried, then discarded: back to the serial line, checked again.
         QVERIFY(openConnectionPanel());
@@ -297,6 +311,7 @@ class LinkTest : public QObject {
         QVERIFY(comprotocol == 0 && comport == kRigComPort); // both read from the selectors
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
         expectLayout(false);
+        QCOMPARE(kept(), accepted);
     }
 
     // The device line for each state a port can be in. Root may use every device, so the
