@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -292,14 +291,10 @@ class LinkTest : public QObject {
         QVERIFY(panelHidden());
         rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "127.0.0.1");
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
-        const auto kept = [&] {
-            const QSettings ini(project_->file(kSettingsFileName), QSettings::IniFormat);
-            return QStringList{
-                ini.value("link/protocol").toString(), ini.value("link/com_port").toString(),
-                ini.value("link/address").toString(), ini.value("link/tcp_port").toString()};
-        };
-        const QStringList accepted{"0", QString::number(kRigComPort), "127.0.0.1", port};
-        QCOMPARE(kept(), accepted);
+        const QByteArray accepted =
+            "[link]\naddress=127.0.0.1\ncom_port=" + QByteArray::number(kRigComPort) +
+            "\nprotocol=0\ntcp_port=" + port + "\n";
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted);
 
         // TCP/IP tried, then discarded: back to the serial line, checked again.
         QVERIFY(openConnectionPanel());
@@ -311,7 +306,7 @@ class LinkTest : public QObject {
         QVERIFY(comprotocol == 0 && comport == kRigComPort); // both read from the selectors
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
         expectLayout(false);
-        QCOMPARE(kept(), accepted);
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted); // the try is not kept
     }
 
     // The device line for each state a port can be in. Root may use every device, so the
