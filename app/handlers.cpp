@@ -4,6 +4,7 @@
 #include "calibration/readback.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "record/record.h"
@@ -164,7 +165,11 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonFinishCalib);
 }
 
+// A committed POWER, SET VALUE or MAX DELTA is the station's from now on, in this run and the
+// next.
 int CBF_EditPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITPOWER);
     return HelpOnRightClick(event, InfoEditPower);
 }
 int CBF_EditCFR(int, int, int event, void *, int, int) {
@@ -178,10 +183,14 @@ int CBF_EditCFB(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITSETVALUE);
     return HelpOnRightClick(event, InfoEditSetValue);
 }
 
 int CBF_EditMaxDelta(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITMAXDELTA);
     return HelpOnRightClick(event, InfoEditMaxDelta);
 }
 

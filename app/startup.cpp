@@ -3,6 +3,7 @@
 #include "app/callbacks.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "logo/logo.h"
 #include "platform/settings.h"
 #include "platform/userint.h"
@@ -130,6 +131,7 @@ void InitVars() {
 
     ShowLogo(5);
     InitIpAdressComboBox();
+    RestoreRemembered(); // the first attempt goes to the link the station last accepted
     InitConnectPanel();
     // The first link check holds the buttons as TRY TO CONNECT does: a GO clicked meanwhile
     // must not send its request into the check's wait.
