@@ -61,15 +61,7 @@ class TcpChannel final : public Channel {
     int take(unsigned char *into, int count) override {
         if (tcpcon == 0)
             return kTCP_NoConnectionEstablished;
-        // Qt reads all the socket holds whenever it reads. Once bytes have come, what Qt still
-        // holds is all that was there with them: the next take that finds it empty says so
-        // without looking at the socket, a system call that every reply would pay for again.
-        if (tookBytes_ && ClientTCPBuffered(g_hconversation) == 0) {
-            tookBytes_ = false;
-            return 0;
-        }
         const int n = ClientTCPRead(g_hconversation, into, count, 0);
-        tookBytes_ = n > 0;
         return n == kTCP_TimeOutError ? 0 : n;
     }
 
@@ -98,7 +90,6 @@ class TcpChannel final : public Channel {
     std::string host_;
     int port_;
     tcpFuncPtr callback_;
-    bool tookBytes_ = false; // the last take had bytes
 };
 
 } // namespace

@@ -39,24 +39,14 @@ struct LineState {
 // Never destroyed: a line left open at the end is closed with the run-time, not after it.
 LineState &g = *new LineState;
 
-// Whether bytes came since `before` and `dropped` were read off the line's state.
-bool cameSince(int before, double dropped) {
-    return g.placed + g.surplus != before || g.lastDropped != dropped;
-}
-
 // One look at the line: events first when `pump`, else a moment's wait when nothing came.
 void look(bool pump) {
+    if (pump)
+        ProcessSystemEvents();
     const int before = g.placed + g.surplus;
     const double dropped = g.lastDropped;
-    if (pump) {
-        ProcessSystemEvents();
-        // The line's callback has just collected what came, all of it (a TCP line): another
-        // look now finds nothing, and costs a TCP reading a system call.
-        if (cameSince(before, dropped))
-            return;
-    }
     Collect();
-    if (!pump && g.line && !cameSince(before, dropped))
+    if (!pump && g.line && g.placed + g.surplus == before && g.lastDropped == dropped)
         g.line->idle();
 }
 

@@ -15,7 +15,6 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <poll.h>
 #include <sys/socket.h>
 #endif
 
@@ -107,18 +106,6 @@ Conversation *find(unsigned handle) {
 }
 
 enum class During { Connect, Read, Write };
-
-#ifdef Q_OS_UNIX
-// Whether the socket has bytes, or news of its end, that Qt has not read yet.
-bool readable(QTcpSocket &s) {
-    pollfd p{static_cast<int>(s.socketDescriptor()), POLLIN, 0};
-    int n;
-    do
-        n = ::poll(&p, 1, 0);
-    while (n < 0 && errno == EINTR);
-    return n != 0; // a failed poll leaves it to Qt's wait
-}
-#endif
 
 int statusFor(QAbstractSocket::SocketError error, During during) {
     switch (error) {
@@ -429,27 +416,12 @@ int ClientTCPRead(unsigned handle, void *buffer, int size, unsigned timeoutMs) {
         if (c->peerClosed || s.state() != QAbstractSocket::ConnectedState)
             return kTCP_ConnectionClosed;
         const int ms = msLeft(deadline);
-#ifdef Q_OS_UNIX
-        // No time to wait and nothing on the socket either: said without Qt's wait, which
-        // reports every empty look as a time-out error, its text made and its signal sent. A
-        // reply's transaction looks two or three times, and that took a GO reading 2 to 3 us.
-        if (ms == 0 && !readable(s))
-            return kTCP_TimeOutError;
-#endif
         const WaitScope waiting;
         // Qt's error is not reset between calls, so the state tells what happened.
         if (!s.waitForReadyRead(ms) && s.bytesAvailable() == 0 &&
             s.state() == QAbstractSocket::ConnectedState && msLeft(deadline) == 0)
             return kTCP_TimeOutError;
     }
-}
-
-int ClientTCPBuffered(unsigned handle) {
-    Conversation *c = find(handle);
-    if (!c || c->connectState != 0)
-        return kTCP_NoConnectionEstablished;
-    const qint64 n = c->socket->bytesAvailable();
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
 } // namespace qv::rt

@@ -86,9 +86,5 @@ int ClientTCPWrite(unsigned handle, const void *data, int size, unsigned timeout
 // not wait). Returns the number read (1..size), -11 on time-out, or -14 when the server has
 // closed the conversation and everything it sent has been read.
 int ClientTCPRead(unsigned handle, void *buffer, int size, unsigned timeoutMs);
-// Bytes that have come in on the conversation and wait to be read, what ClientTCPRead hands out
-// before it looks at the socket: counted without a look at the socket itself. -12 for an unknown
-// handle or a conversation still connecting.
-int ClientTCPBuffered(unsigned handle);
 
 } // namespace qv::rt
