@@ -2,13 +2,15 @@
 
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
+#include "link/commands.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/help.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
@@ -47,16 +49,8 @@ const char InfoWhiteTarget[] =
     "is NOT OK.";
 
 namespace {
-constexpr const char *kHelpTitle = "INFO!";
 
 constexpr double kPause = 0.5;
-
-// The edit boxes and displays act on nothing but a right click.
-int helpOnly(int event, const char *text) {
-    if (event == EVENT_RIGHT_CLICK)
-        MessagePopup(kHelpTitle, text);
-    return 0;
-}
 
 // Half a second in which the panel does not react: no events are pumped, so what the program
 // has set is drawn first. It sleeps in short steps rather than spinning, on the shared clock
@@ -84,7 +78,7 @@ int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
         GetData();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonSendPower);
+    return HelpOnRightClick(event, InfoButtonSendPower);
 }
 
 int CBF_ButtonSendCF(int, int, int event, void *, int, int) {
@@ -93,7 +87,7 @@ int CBF_ButtonSendCF(int, int, int event, void *, int, int) {
         SendCF();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonSendCF);
+    return HelpOnRightClick(event, InfoButtonSendCF);
 }
 
 int CBF_ButtonGetCF(int, int, int event, void *, int, int) {
@@ -102,7 +96,7 @@ int CBF_ButtonGetCF(int, int, int event, void *, int, int) {
         GetCF();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonGetCF);
+    return HelpOnRightClick(event, InfoButtonGetCF);
 }
 
 int CBF_ButtonGo(int, int, int event, void *, int, int) {
@@ -111,7 +105,7 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
         GetData();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonGo);
+    return HelpOnRightClick(event, InfoButtonGo);
 }
 
 // STOP only clears the run flag; the GO loop ends at its next turn and its handler restores
@@ -119,20 +113,25 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
 int CBF_ButtonStop(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         poll = 0;
-    return helpOnly(event, InfoButtonStop);
+    return HelpOnRightClick(event, InfoButtonStop);
 }
 
 int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetButtonsDimmed(1);
+        const unsigned line = LinkGeneration();
         CalcCF();
         RecordCalculation();
-        SendCF(); // whatever the calculation did: the boxes' factors go to the sensor
-        pause();
-        GetData();
+        // Whatever the calculation did, the boxes' factors go to the sensor; but not to what may
+        // be another sensor once the line went during the series.
+        if (LinkGeneration() == line && !LinkLost()) {
+            SendCF();
+            pause();
+            GetData();
+        }
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonCalcCF);
+    return HelpOnRightClick(event, InfoButtonCalcCF);
 }
 
 int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
@@ -140,55 +139,70 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
         SetButtonsDimmed(1);
         if (!closing)
-            MessagePopup(kHelpTitle, InfoButtonFinishCalib);
+            MessagePopup("INFO!", InfoButtonFinishCalib);
         TrendMarkEvent(TrendEvent::Finish);
+        // A line that goes ends the finish, which records it as timed out: it is never resumed
+        // on what may be another sensor.
+        const unsigned line = LinkGeneration();
+        const auto held = [line] { return LinkGeneration() == line && !LinkLost(); };
         SendPara();
-        pause();
-        SendCF();
-        pause();
+        if (held()) {
+            pause();
+            SendCF();
+            pause();
+        }
         const std::uint16_t sent[3] = {cfrot, cfgruen, cfblau};
         // Closed before the read: nothing was finished, and there is no read-back to judge.
         const bool closedBefore = closing != 0;
-        GetCF();
+        const bool readBack = held() && GetCF() && held();
         if (!closedBefore)
-            CheckReadBack(sent);
-        TryToConnect();
+            CheckReadBack(sent, readBack);
+        if (held())
+            TryToConnect(true);
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorLightGrey);
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonFinishCalib);
+    return HelpOnRightClick(event, InfoButtonFinishCalib);
 }
 
+// A committed POWER, SET VALUE or MAX DELTA is the station's from now on, in this run and the
+// next.
 int CBF_EditPower(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditPower);
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITPOWER);
+    return HelpOnRightClick(event, InfoEditPower);
 }
 int CBF_EditCFR(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 int CBF_EditCFG(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 int CBF_EditCFB(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditCF);
+    return HelpOnRightClick(event, InfoEditCF);
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditSetValue);
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITSETVALUE);
+    return HelpOnRightClick(event, InfoEditSetValue);
 }
 
 int CBF_EditMaxDelta(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoEditMaxDelta);
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITMAXDELTA);
+    return HelpOnRightClick(event, InfoEditMaxDelta);
 }
 
 int CBF_DispBarsRAW(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoDispBarsRAW);
+    return HelpOnRightClick(event, InfoDispBarsRAW);
 }
 
 int CBF_DispBars(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoDispBars);
+    return HelpOnRightClick(event, InfoDispBars);
 }
 int CBF_DispStatus(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoStatus);
+    return HelpOnRightClick(event, InfoStatus);
 }
 
 } // namespace qv

@@ -3,10 +3,9 @@
 #include "app/callbacks.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "logo/logo.h"
-#include "platform/rs232.h"
 #include "platform/settings.h"
-#include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
@@ -108,9 +107,7 @@ int WinMain(int argc, char **argv) {
     RunUserInterface();
     TrendRememberPlace();
     SettingsClose();
-    CloseCom(comport);
-    if (tcpcon != 0)
-        DisconnectFromTCPServer(g_hconversation);
+    CloseLink();
     DiscardPanel(panel);
     return 0;
 }
@@ -134,12 +131,14 @@ void InitVars() {
 
     ShowLogo(5);
     InitIpAdressComboBox();
+    RestoreRemembered(); // the first attempt goes to the link the station last accepted
     InitConnectPanel();
     // The first link check holds the buttons as TRY TO CONNECT does: a GO clicked meanwhile
     // must not send its request into the check's wait.
     SetButtonsDimmed(1);
     TryToConnect();
     SetButtonsDimmed(0);
+    StartLinkWatch();
 }
 
 int CBF_P(int, int event, void *, int, int) {

@@ -2,13 +2,12 @@
 // reconnects, watching resident memory and the number of live Qt objects. Built and run under
 // AddressSanitizer and LeakSanitizer by scripts/soak.sh, which makes any leak fail the run.
 #include "app/callbacks.h"
+#include "link/commands.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
-#include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "sim/simulator.h"
@@ -196,7 +195,7 @@ int main(int argc, char **argv) {
 
     rt::DiscardPanel(panel);
     rt::DiscardPanel(interfacepanel);
-    rt::CloseCom(comport);
+    CloseLink();
     sim.stop();
     const bool ok =
         taken >= readings && goFlat && reconnectFlat && objectsGrowth <= 0 && lastCheckGood;

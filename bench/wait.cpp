@@ -1,9 +1,9 @@
 // CPU while the program waits for a reply that never comes (wait_cpu_percent).
 #include "bench/bench.h"
 
+#include "link/commands.h"
 #include "link/link.h"
-#include "platform/rs232.h"
-#include "protocol/commands.h"
+#include "platform/serialports.h"
 #include "shell/state.h"
 
 #include <algorithm>
@@ -34,14 +34,17 @@ double waitCpu(const char *what, void (*wait)(), bool reported) {
 
 double getCfWaitCpu(const char *link) {
     const std::string what = std::string("GET CF wait over ") + link;
-    return waitCpu(what.c_str(), qv::GetCF, true);
+    return waitCpu(
+        what.c_str(), [] { qv::GetCF(); }, true);
 }
 
-// The link check on a serial port that is not open: it polls without pumping events.
+// The link check on a serial port that did not open (no device has its number): it polls
+// without pumping events.
 double deadPortCpu() {
-    qv::rt::CloseCom(qv::comport);
-    qv::comprotocol = 0;
-    return waitCpu("link check on a closed serial port", qv::CheckComLine, false);
+    qv::comport = qv::rt::kMaxComPort;
+    qv::InitRS232();
+    return waitCpu(
+        "link check on a closed serial port", [] { qv::CheckComLine(); }, false);
 }
 
 } // namespace

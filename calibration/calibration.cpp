@@ -1,9 +1,8 @@
 #include "calibration/calibration.h"
 
-#include "platform/rs232.h"
+#include "link/commands.h"
 #include "platform/userint.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/refresh.h"
 #include "shell/state.h"
@@ -53,10 +52,6 @@ void CalcCF() {
     poll = 0;
     if (closing)
         return;
-    if (comprotocol == 0) {
-        FlushInQ(comport);
-        FlushOutQ(comport);
-    }
     if (!ConfirmPopup("CONFIRM CALCULATION!", ConfirmCalculation)) {
         calcOutcome = CalcOutcome::Declined;
         MessagePopup("INFO!", kCancelNotice);
@@ -78,8 +73,7 @@ void CalcCF() {
         }
         order = ORDER_GETDATA;
         FillTxBuf(order, 0);
-        GetDataFrame();
-        if (bytesToRead != 0) {
+        if (!GetDataFrame()) {
             stopBlinking();
             TrendMarkEvent(TrendEvent::CalibrationEnd);
             calcOutcome = CalcOutcome::Timeout;
@@ -91,6 +85,7 @@ void CalcCF() {
         GetRxBufData();
         CopyDatatoVars();
         SetPanelData();
+        TrendAddReading();
         sumR += dataRawR;
         sumG += dataRawG;
         sumB += dataRawB;

@@ -2,7 +2,6 @@
 
 #include "calibration/calibration.h"
 #include "platform/userint.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/state.h"
 
@@ -12,8 +11,7 @@ namespace qv {
 
 using namespace rt;
 
-void CheckReadBack(const std::uint16_t (&sent)[3]) {
-    const bool readBack = bytesToRead == 0;
+void CheckReadBack(const std::uint16_t (&sent)[3], bool readBack) {
     // Written first: the record stays right even if the program is ended at the box.
     RecordFinish(sent, readBack);
     if (!readBack || (cfrot == sent[0] && cfgruen == sent[1] && cfblau == sent[2]))

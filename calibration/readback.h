@@ -6,9 +6,9 @@
 
 namespace qv {
 
-// Right after FINISH's GetCF: when the reply came (bytesToRead 0) and cfrot, cfgruen, cfblau
-// differ from `sent`, a box titled "ATTENTION!" names both triples. Either way the finish goes
-// into the calibration record: "stored", "readback differs" or "timeout".
-void CheckReadBack(const std::uint16_t (&sent)[3]);
+// Right after FINISH's GetCF: when its reply came (`readBack`) and cfrot, cfgruen, cfblau differ
+// from `sent`, a box titled "ATTENTION!" names both triples. Either way the finish goes into the
+// calibration record: "stored", "readback differs" or "timeout".
+void CheckReadBack(const std::uint16_t (&sent)[3], bool readBack);
 
 } // namespace qv

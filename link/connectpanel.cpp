@@ -4,9 +4,11 @@
 #include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/help.h"
 #include "shell/state.h"
 
 #include <algorithm>
@@ -28,12 +30,6 @@ const char InfoButtonDiscard[] = " Return to main panel with old settings.";
 const char InfoComPortDevice[] = " Displays the serial device of the selected COM-PORT.";
 
 namespace {
-int helpOnly(int event, const char *text) {
-    if (event == EVENT_RIGHT_CLICK)
-        MessagePopup("INFO!", text);
-    return 0;
-}
-
 void dimAccept() {
     SetAcceptAllowed(false);
 }
@@ -128,7 +124,7 @@ int CBF_ButtonConnect(int, int, int event, void *, int, int) {
         ShowComPortDevice(); // an adapter may have come or gone since
         DisplayPanel(interfacepanel);
     }
-    return helpOnly(event, InfoButtonConnect);
+    return HelpOnRightClick(event, InfoButtonConnect);
 }
 
 int CBF_ButtonTryToConnect(int, int, int event, void *, int, int) {
@@ -138,13 +134,15 @@ int CBF_ButtonTryToConnect(int, int, int event, void *, int, int) {
         TryToConnect();
         SetButtonsDimmed(0);
     }
-    return helpOnly(event, InfoButtonTryToConnect);
+    return HelpOnRightClick(event, InfoButtonTryToConnect);
 }
 
 int CBF_ButtonAccept(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
+    if (event == EVENT_COMMIT) {
+        RememberLink();
         HidePanel(interfacepanel);
-    return helpOnly(event, InfoButtonAccept);
+    }
+    return HelpOnRightClick(event, InfoButtonAccept);
 }
 
 int CBF_ButtonDiscard(int, int, int event, void *, int, int) {
@@ -160,7 +158,7 @@ int CBF_ButtonDiscard(int, int, int event, void *, int, int) {
         SetButtonsDimmed(0);
         HidePanel(interfacepanel);
     }
-    return helpOnly(event, InfoButtonDiscard);
+    return HelpOnRightClick(event, InfoButtonDiscard);
 }
 
 int CBF_EditCommunicationProtocol(int, int, int event, void *, int, int) {
@@ -168,7 +166,7 @@ int CBF_EditCommunicationProtocol(int, int, int event, void *, int, int) {
         InitConnectPanel();
         dimAccept();
     }
-    return helpOnly(event, InfoEditCommunicationProtocol);
+    return HelpOnRightClick(event, InfoEditCommunicationProtocol);
 }
 
 int CBF_EditSelectComPort(int, int, int event, void *, int, int) {
@@ -176,13 +174,13 @@ int CBF_EditSelectComPort(int, int, int event, void *, int, int) {
         dimAccept();
         ShowComPortDevice();
     }
-    return helpOnly(event, InfoEditConnect);
+    return HelpOnRightClick(event, InfoEditConnect);
 }
 
 int CBF_StringPortNumber(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         dimAccept();
-    return helpOnly(event, InfoStringPortNumber);
+    return HelpOnRightClick(event, InfoStringPortNumber);
 }
 
 int CBF_StringIpAdress(int, int, int event, void *, int, int) {
@@ -191,11 +189,11 @@ int CBF_StringIpAdress(int, int, int event, void *, int, int) {
         GetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, ipBuf);
         rememberAddress();
     }
-    return helpOnly(event, InfoStringIpAdress);
+    return HelpOnRightClick(event, InfoStringIpAdress);
 }
 
 int CBF_ComPortDevice(int, int, int event, void *, int, int) {
-    return helpOnly(event, InfoComPortDevice);
+    return HelpOnRightClick(event, InfoComPortDevice);
 }
 
 int CBF_INTERFACEP(int panelHandle, int event, void *, int, int) {

@@ -1,13 +1,13 @@
 #include "link/link.h"
 
+#include "link/channel.h"
 #include "link/comportline.h"
-#include "link/connectpanel.h"
-#include "platform/rs232.h"
+#include "link/transaction.h"
+#include "platform/serialports.h"
 #include "platform/tcp.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
-#include "protocol/commands.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/state.h"
@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace qv {
 
@@ -25,15 +26,13 @@ using namespace rt;
 namespace {
 
 constexpr int kVersionBytes = 48;
-constexpr double kSerialCheckLimit = 2.0;
-constexpr double kTcpCheckLimit = 5.0;
-constexpr unsigned kTcpTimeoutMs = 5000;
+constexpr double kSerialCheckLimit = 2.0; // without a line: as a serial port that did not open
 
-// Whole milliseconds until the Timer reading `deadline`, rounded up; 0 once it has passed.
-unsigned msUntil(double deadline) {
-    const double ms = std::ceil((deadline - Timer()) * 1000.0);
-    return ms <= 0 ? 0u : static_cast<unsigned>(std::min(ms, double(kTcpTimeoutMs)));
-}
+// The device the serial link was last opened on, and the COM number it had then; whether this
+// reconnect may only open that device.
+std::string serialIdentity;
+int identityPort = 0;
+bool sameDevice = false;
 
 // The value of the leading decimal digits, 0 when there are none. Unlike atoi it cannot
 // overflow on a long run of digits: such a number is held at INT_MAX and refused later.
@@ -93,10 +92,10 @@ const char *TcpErrorText(int code) {
     return "Connection to server failed";
 }
 
-void TryToConnect() {
+void TryToConnect(bool keepDevice) {
     if (closing)
         return;
-    CloseCom(comport);
+    sameDevice = keepDevice;
     SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "TRY");
     GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &comprotocol);
     GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &comport);
@@ -105,6 +104,8 @@ void TryToConnect() {
     SetCtrlVal(panel, P_COMPORT, comport);
     SetCtrlVal(panel, P_IPADRESS, ipBuf);
     portNum = leadingNumber(portNumStr);
+    // The line of the earlier settings closes whatever the new ones are.
+    UseLine(nullptr, false);
     if (comprotocol == 0) {
         SetCtrlAttribute(panel, P_COMPORT, ATTR_VISIBLE, 1);
         SetCtrlAttribute(panel, P_IPADRESS, ATTR_VISIBLE, 0);
@@ -119,103 +120,104 @@ void TryToConnect() {
 
 void InitRS232() {
     poll = 0;
-    CloseCom(comport);
-    ret = static_cast<std::int16_t>(OpenComConfig(comport, "", 19200, 0, 8, 1, 1024, 1024));
+    // While the operator keeps the number, the device last opened on it, wherever it is now (an
+    // adapter plugged in meanwhile shifts the numbers); a new number means what it means now.
+    if (comport != identityPort || serialIdentity.empty()) {
+        serialIdentity = ComPortIdentity(comport);
+    } else if (ComPortIdentity(comport) != serialIdentity) {
+        if (const int now = ComPortNumber(serialIdentity); now > 0) {
+            comport = static_cast<u16>(now);
+            SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, comport);
+            SetCtrlVal(panel, P_COMPORT, comport);
+        } else if (!sameDevice) { // gone: the operator's own try takes what the number means now
+            serialIdentity = ComPortIdentity(comport);
+        }
+    }
+    identityPort = comport;
+    UseLine(NewSerialChannel(comport, serialIdentity), false);
+    ret = static_cast<std::int16_t>(Line()->open());
     ShowComPortDevice(ret);
     if (ret < 0) {
         CopyText(szStatus, SerialErrorText(ret));
         SetCtrlVal(panel, P_DISPSTATUS, szStatus);
         return;
     }
-    SetComTime(comport, 2.0);
-    FlushInQ(comport);
-    FlushOutQ(comport);
-    SetCTSMode(comport, 0);
+    LineOpened();
 }
 
 void InitTCP_IP() {
-    if (tcpcon != 0)
-        DisconnectFromTCPServer(g_hconversation);
+    UseLine(NewTcpChannel(ipBuf, portNum, ClientTCPCB), false);
     SetWaitCursor(1);
     ProcessDrawEvents(); // the connect blocks, up to its time-out
-    ret = static_cast<std::int16_t>(ConnectToTCPServer(&g_hconversation,
-                                                       static_cast<unsigned>(portNum), ipBuf,
-                                                       ClientTCPCB, nullptr, kTcpTimeoutMs));
+    ret = static_cast<std::int16_t>(Line()->open());
     SetWaitCursor(0);
     if (ret < 0) {
         CopyText(szStatus, TcpErrorText(ret));
         MessagePopup("TCP Client", szStatus);
-        tcpcon = 0;
-    } else {
-        tcpcon = 1;
+        return;
     }
+    LineOpened();
 }
 
-void CheckComLine() {
+bool CheckLink(bool pump) {
     order = ORDER_GETVERSION;
     FillTxBuf(order, 0);
-    if (comprotocol == 0) {
-        FlushInQ(comport);
-        FlushOutQ(comport);
-        // No events are pumped in the serial wait: the check keeps the operator out while it
-        // runs. What the reconnect has shown so far ("TRY", a port that cannot be opened) is
-        // drawn before it, or the operator would only ever see its outcome.
-        transact(kVersionBytes, kSerialCheckLimit, false);
-    } else {
-        transact(kVersionBytes, kTcpCheckLimit, true);
-    }
-    if (bytesToRead == 0) {
+    const Channel *line = Line();
+    // A serial check pumps no events unless asked: it keeps the operator out while it runs. What
+    // the reconnect has shown so far ("TRY", a port that cannot be opened) is drawn before it.
+    const double limit = line ? line->checkLimit() : kSerialCheckLimit;
+    if (Transact(kVersionBytes, limit, pump) == Reply::Complete) {
         std::memcpy(version, szReadBuf, kVersionBytes);
         version[kVersionBytes] = '\0';
         SetCtrlVal(panel, P_DISPSTATUS, version);
         SetCtrlVal(interfacepanel, INTERFACEP_STATUS, version);
         SetAcceptAllowed(true);
-    } else {
-        SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
-        SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "CONNECTION FAILURE");
+        return true;
     }
+    if (closing) // closed before the request went: nothing failed
+        return false;
+    SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
+    SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "CONNECTION FAILURE");
+    return false;
+}
+
+bool CheckComLine() {
+    return CheckLink(false);
 }
 
 int ClientTCPCB(unsigned handle, int eventType, int, void *) {
+    if (handle != g_hconversation)
+        return 0; // a conversation of a line no longer in use
     if (eventType == TCP_DISCONNECT) {
         // Released here, as nothing else will: each server close would otherwise keep its
         // socket and handle, until the client's conversations run out and connecting fails.
         DisconnectFromTCPServer(handle);
-        if (!closing)
-            MessagePopup("TCP Client", "Server has closed connection!");
         g_hconversation = 0;
         tcpcon = 0;
+        // In the status line, not in a box: the link is opened again by itself (StartLinkWatch).
+        // Only as news: a wait that read the close first has said why it stopped (a GO loop's
+        // "LINK LOST - RECONNECTING"), and this call, queued behind it, must not cover that.
+        if (!closing && !LineIsGone())
+            SetCtrlVal(panel, P_DISPSTATUS, "Server has closed connection!");
+        LineGone();
     } else if (eventType == TCP_DATAREADY) {
-        // Only a TCP transaction that is waiting now gets bytes: a count left over from a
-        // serial transaction, or from one that gave up, must not place stray bytes.
-        if (replyDeadline > 0 && bytesToRead > 0) {
-            // Collect the whole reply in this one call, but wait for a missing piece no longer
-            // than the transaction itself would: this wait pumps no events. A read that brings
-            // nothing (the peer gone, the time up) ends the loop; the waiting transaction then
-            // reports its failure. The reply is never placed beyond the receive buffer.
-            while (bytesToRead > 0) {
-                const int offset = dataSize - bytesToRead;
-                if (offset < 0 || dataSize > kBufSize)
-                    break;
-                bytesRead = ClientTCPRead(g_hconversation, szReadBuf + offset, bytesToRead, 0);
-                if (bytesRead == kTCP_TimeOutError) { // the rest is not here yet
-                    const unsigned ms = msUntil(replyDeadline);
-                    if (ms == 0)
-                        break;
-                    ProcessDrawEvents();
-                    bytesRead = ClientTCPRead(g_hconversation, szReadBuf + offset, bytesToRead, ms);
-                }
-                if (bytesRead <= 0)
-                    break;
-                bytesToRead -= bytesRead;
-            }
-        } else {
-            // Late, surplus, unasked or unawaited bytes: read and drop them.
-            static unsigned char scratch[kBufSize];
-            bytesRead = ClientTCPRead(g_hconversation, scratch, kBufSize, 0);
-        }
+        // Into the reply a transaction awaits, never beyond it; otherwise late, surplus or
+        // unasked bytes, which are dropped.
+        Collect();
     }
     return 0;
+}
+
+void LinkName(char *out, std::size_t size) {
+    if (size == 0)
+        return;
+    out[0] = '\0';
+    if (const Channel *line = Line())
+        line->name(out, size);
+}
+
+void CloseLink() {
+    UseLine(nullptr, false);
 }
 
 } // namespace qv

@@ -101,7 +101,7 @@ int setAttr(Control &c, int attribute, const AttrArg &a) {
     case ATTR_FRAME_COLOR:
         c.frameColor = v;
         if (c.style == CTRL_NUMERIC_BAR)
-            static_cast<BarWidget *>(c.widget.data())->setFillColor(rgb(v));
+            static_cast<BarWidget *>(c.widget.data())->setFillColor(ColorOf(v));
         applyLook(c);
         return 0;
     case ATTR_TEXT_COLOR:

@@ -108,7 +108,7 @@ void applyLook(Control &c) {
         return;
     w->setFont(fontOf(c));
     QPalette pal = w->palette();
-    const QColor text = rgb(c.textColor);
+    const QColor text = ColorOf(c.textColor);
     // A dimmed control shows its text faded, so the operator sees at once that it is off.
     const QColor faded = QColor((text.red() + 3 * 0xA0) / 4, (text.green() + 3 * 0xA0) / 4,
                                 (text.blue() + 3 * 0xA0) / 4);
@@ -119,39 +119,39 @@ void applyLook(Control &c) {
     }
     switch (c.style) {
     case CTRL_COMMAND_BUTTON:
-        pal.setColor(QPalette::Button, rgb(c.buttonColor));
+        pal.setColor(QPalette::Button, ColorOf(c.buttonColor));
         break;
     case CTRL_TEXT_MSG:
         w->setAutoFillBackground(c.bgColor != VAL_TRANSPARENT);
         if (c.bgColor != VAL_TRANSPARENT)
-            pal.setColor(QPalette::Window, rgb(c.bgColor));
+            pal.setColor(QPalette::Window, ColorOf(c.bgColor));
         break;
     case CTRL_STRING:
     case CTRL_STRING_LS: {
         const int b = borderOf(c.style);
-        const QColor frame = rgb(c.frameColor).darker(c.style == CTRL_STRING ? 100 : 110);
+        const QColor frame = ColorOf(c.frameColor).darker(c.style == CTRL_STRING ? 100 : 110);
         static_cast<QLineEdit *>(w)->setStyleSheet(
             QStringLiteral("QLineEdit { border: %1px %2 %3; background: %4; color: %5;"
                            " padding: 0 2px; selection-background-color: #3874d8; }"
                            "QLineEdit:disabled { background: #f0f0f0; color: #909090; }")
                 .arg(b)
                 .arg(b == 1 ? "solid" : "inset")
-                .arg(frame.name(), rgb(c.bgColor).name(), text.name()));
+                .arg(frame.name(), ColorOf(c.bgColor).name(), text.name()));
         break;
     }
     case CTRL_NUMERIC_INDICATOR:
     case CTRL_TEXT_INDICATOR:
         w->setAutoFillBackground(true);
-        pal.setColor(QPalette::Window, rgb(c.bgColor));
+        pal.setColor(QPalette::Window, ColorOf(c.bgColor));
         break;
     case CTRL_POPUP_RING:
     case CTRL_POPUP_RING_LS:
-        static_cast<PopupRingButton *>(w)->setFaceColor(rgb(c.frameColor));
+        static_cast<PopupRingButton *>(w)->setFaceColor(ColorOf(c.frameColor));
         static_cast<PopupRingButton *>(w)->setArrowOnly(c.arrowOnly != 0);
         break;
     case CTRL_DECORATION:
     case CTRL_DECORATION_LS:
-        static_cast<DecorationWidget *>(w)->setColor(rgb(c.frameColor));
+        static_cast<DecorationWidget *>(w)->setColor(ColorOf(c.frameColor));
         break;
     default:
         break;
@@ -289,7 +289,7 @@ int buildWidget(Panel &p, Control &c) {
     case CTRL_NUMERIC_BAR: {
         auto *bar = new BarWidget(parent);
         bar->setRange(static_cast<double>(c.minValue), static_cast<double>(c.maxValue));
-        bar->setFillColor(rgb(c.frameColor));
+        bar->setFillColor(ColorOf(c.frameColor));
         w = bar;
         break;
     }

@@ -3,9 +3,16 @@
 // with Qt itself: the one way for a program module to put a Qt widget of its own on a panel.
 #pragma once
 
+#include <QColor>
+
 class QWidget;
 
 namespace qv::rt {
+
+// A colour as the run-time's attributes give it (0xRRGGBB), for drawing with Qt.
+inline QColor ColorOf(int rgb) {
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
 
 // The widget to draw in: children made on it fill the control's area and follow its visibility.
 // Null when the control does not exist or is not a canvas.

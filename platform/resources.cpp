@@ -236,7 +236,7 @@ int LoadPanel(int parent, const char *fileName, int resourceId) {
     panel.window->setAutoFillBackground(true);
     if (panelObject.contains("bg_color")) {
         QPalette pal = panel.window->palette();
-        pal.setColor(QPalette::Window, rgb(colorFrom(panelObject.value("bg_color"), 0xF0F0F0)));
+        pal.setColor(QPalette::Window, ColorOf(colorFrom(panelObject.value("bg_color"), 0xF0F0F0)));
         panel.window->setPalette(pal);
     }
     panel.refreshTimer.setSingleShot(true);

@@ -9,6 +9,7 @@
 //   popups.cpp      message, confirm and save-file pop-ups
 #pragma once
 
+#include "platform/canvas.h"
 #include "platform/panel_p.h"
 #include "platform/userint.h"
 
@@ -66,10 +67,6 @@ struct RunTime {
 };
 
 RunTime &rt();
-
-inline QColor rgb(int c) {
-    return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
-}
 
 inline QString latin1(const QByteArray &bytes) {
     return QString::fromLatin1(bytes);

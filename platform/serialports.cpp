@@ -308,6 +308,25 @@ std::string ComPortIdentity(int port) {
 #endif
 }
 
+int ComPortNumber(const std::string &identity) {
+    const std::vector<SerialPortEntry> ports = ReadSerialPorts();
+#ifdef Q_OS_WIN
+    if (const SerialPortEntry *p = FindSerialPort(ports, identity); p && startsWith(p->name, "COM"))
+        return std::atoi(p->name.c_str() + 3);
+    return 0;
+#else
+    for (int n = 1; n <= kMaxComPort; ++n)
+        if (const char *named = namedByEnvironment(n);
+            named && kNodePrefix + std::string(named) == identity)
+            return n;
+    const SerialPortEntry *p = FindSerialPort(ports, identity);
+    for (const NumberedSerialPort &numbered : NumberSerialPorts(ports))
+        if (p && numbered.port.device == p->device)
+            return numbered.number;
+    return 0;
+#endif
+}
+
 std::string ComPortDevice(int port) {
     if (port < 1 || port > kMaxComPort)
         return {};

@@ -92,6 +92,9 @@ std::string NumberedPortIdentity(const std::vector<SerialPortEntry> &reported, i
 // NumberedPortIdentity over the ports present ("COMn"'s port on Windows). Empty when no device
 // has the number.
 std::string ComPortIdentity(int port);
+// The reverse: the number the device `identity` names has now (the n of a QUORVAT_COM<n> that
+// names it, else its number among the ports present), 0 when it is not present.
+int ComPortNumber(const std::string &identity);
 
 // What port `port` means, for showing the operator.
 struct ComPortInfo {

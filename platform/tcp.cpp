@@ -47,6 +47,9 @@ struct Conversation {
     bool disconnectReported = false;
     // The last data-ready call read nothing.
     bool dataIgnored = false;
+    // 1 while a connection started without waiting is under way, 0 once made, else the status
+    // it failed with.
+    int connectState = 0;
     unsigned long long bytesRead = 0;
 
     ~Conversation() {
@@ -244,11 +247,8 @@ unsigned newHandle() {
     return c.nextHandle++;
 }
 
-} // namespace
-
-int ConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
-                       const char *serverHostName, tcpFuncPtr callback, void *callbackData,
-                       unsigned timeoutMs) {
+int checkConnect(const unsigned *conversationHandle, unsigned portNumber,
+                 const char *serverHostName) {
     if (!conversationHandle || portNumber == 0 || portNumber > 65535 || !serverHostName ||
         !*serverHostName)
         return kTCP_InvalidParameter;
@@ -256,26 +256,85 @@ int ConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
         return kTCP_NetworkSubsystemNotReady;
     if (client().conversations.size() >= kMaxConversations)
         return kTCP_TooManyConversations;
+    return 0;
+}
+
+Conversation &adopt(QTcpSocket *socket, tcpFuncPtr callback, void *callbackData) {
+    auto conv = std::make_unique<Conversation>();
+    conv->handle = newHandle();
+    conv->socket = socket;
+    conv->callback = callback;
+    conv->callbackData = callbackData;
+    Conversation &c = *conv;
+    client().conversations[c.handle] = std::move(conv);
+    return c;
+}
+
+// The connection is made: from now on the conversation reads, writes and calls back.
+void connected(Conversation &c) {
+    c.connectState = 0;
+    // Requests and replies are small; do not hold them back to fill a segment. (Qt forgets
+    // options set before the connection exists.)
+    c.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    watch(c);
+    if (c.socket->bytesAvailable() > 0)
+        schedule(c);
+}
+
+} // namespace
+
+int ConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
+                       const char *serverHostName, tcpFuncPtr callback, void *callbackData,
+                       unsigned timeoutMs) {
+    if (const int status = checkConnect(conversationHandle, portNumber, serverHostName))
+        return status;
     auto socket = std::make_unique<QTcpSocket>(context());
     socket->connectToHost(QString::fromLocal8Bit(serverHostName), static_cast<quint16>(portNumber));
     const int ms = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
     if (!socket->waitForConnected(ms))
         return statusFor(socket->error(), During::Connect);
-    // Requests and replies are small; do not hold them back to fill a segment. (Qt forgets
-    // options set before the connection exists.)
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto conv = std::make_unique<Conversation>();
-    conv->handle = newHandle();
-    conv->socket = socket.release();
-    conv->callback = callback;
-    conv->callbackData = callbackData;
-    Conversation &c = *conv;
-    client().conversations[c.handle] = std::move(conv);
-    watch(c);
-    if (c.socket->bytesAvailable() > 0)
-        schedule(c);
+    Conversation &c = adopt(socket.release(), callback, callbackData);
+    connected(c);
     *conversationHandle = c.handle;
     return 0;
+}
+
+int StartConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
+                            const char *serverHostName, tcpFuncPtr callback, void *callbackData,
+                            unsigned timeoutMs) {
+    if (const int status = checkConnect(conversationHandle, portNumber, serverHostName))
+        return status;
+    Conversation &c = adopt(new QTcpSocket(context()), callback, callbackData);
+    c.connectState = 1;
+    const unsigned handle = c.handle;
+    // Each ends the attempt once; whichever comes first decides.
+    const auto failed = [handle](int status) {
+        Conversation *conv = find(handle);
+        if (!conv || conv->connectState != 1)
+            return;
+        conv->connectState = status;
+        conv->socket->abort();
+    };
+    QObject::connect(c.socket, &QTcpSocket::connected, context(), [handle] {
+        Conversation *conv = find(handle);
+        if (conv && conv->connectState == 1)
+            connected(*conv);
+    });
+    QObject::connect(c.socket, &QTcpSocket::errorOccurred, context(),
+                     [failed](QAbstractSocket::SocketError error) {
+                         failed(statusFor(error, During::Connect));
+                     });
+    const int ms = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+    QTimer::singleShot(ms, c.socket, [failed] { failed(kTCP_TimeOutError); });
+    c.socket->connectToHost(QString::fromLocal8Bit(serverHostName),
+                            static_cast<quint16>(portNumber));
+    *conversationHandle = handle;
+    return 0;
+}
+
+int GetTCPConnectState(unsigned handle) {
+    Conversation *c = find(handle);
+    return c ? c->connectState : kTCP_NoConnectionEstablished;
 }
 
 int DisconnectFromTCPServer(unsigned handle) {
@@ -291,7 +350,7 @@ int DisconnectFromTCPServer(unsigned handle) {
 
 int ClientTCPWrite(unsigned handle, const void *data, int size, unsigned timeoutMs) {
     Conversation *c = find(handle);
-    if (!c)
+    if (!c || c->connectState != 0)
         return kTCP_NoConnectionEstablished;
     if (size < 0 || (!data && size > 0))
         return kTCP_InvalidParameter;
@@ -337,7 +396,7 @@ int ClientTCPWrite(unsigned handle, const void *data, int size, unsigned timeout
 
 int ClientTCPRead(unsigned handle, void *buffer, int size, unsigned timeoutMs) {
     Conversation *c = find(handle);
-    if (!c)
+    if (!c || c->connectState != 0)
         return kTCP_NoConnectionEstablished;
     if (!buffer || size <= 0)
         return kTCP_InvalidParameter;

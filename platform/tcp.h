@@ -65,6 +65,16 @@ constexpr int kTCP_InfoNotAvailable = -20;
 int ConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
                        const char *serverHostName, tcpFuncPtr callback, void *callbackData,
                        unsigned timeoutMs);
+// The same without waiting: returns at once, 0 with the new conversation's handle while its
+// connection is still under way, or the status of a check above. GetTCPConnectState tells how
+// the connection goes; reads and writes on it give -12 until it is made.
+int StartConnectToTCPServer(unsigned *conversationHandle, unsigned portNumber,
+                            const char *serverHostName, tcpFuncPtr callback, void *callbackData,
+                            unsigned timeoutMs);
+// For a conversation started so: 1 while it is still connecting, 0 once it is connected, else
+// the status its connection failed with (as ConnectToTCPServer would give it); the handle then
+// stays reserved until DisconnectFromTCPServer. -12 for an unknown handle.
+int GetTCPConnectState(unsigned handle);
 // Closes the conversation and forgets the handle; no callback follows. Also the way to release
 // a conversation the server has closed. Returns 0 or -12 for an unknown handle.
 int DisconnectFromTCPServer(unsigned handle);

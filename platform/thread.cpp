@@ -3,7 +3,9 @@
 #include "platform/hold_p.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <map>
@@ -185,6 +187,46 @@ int PostDeferredCallToThread(DeferredCallbackPtr function, void *callbackData,
         dispatcher, [function, callbackData] { runDeferred(function, callbackData); },
         Qt::QueuedConnection);
     return posted ? 0 : kUIEThreadInvalid;
+}
+
+namespace {
+std::map<int, QTimer *> &repeatingCalls() {
+    static std::map<int, QTimer *> calls;
+    return calls;
+}
+} // namespace
+
+int NewRepeatingCall(DeferredCallbackPtr function, void *callbackData, double intervalSeconds) {
+    if (!function || !(intervalSeconds > 0))
+        return kUIEValueInvalid;
+    if (!QCoreApplication::instance())
+        return kUIENotInitialized;
+    static int next = 1;
+    const int handle = next++;
+    auto *timer = new QTimer(QCoreApplication::instance());
+    timer->setInterval(static_cast<int>(intervalSeconds * 1000));
+    auto running = std::make_shared<bool>(false);
+    QObject::connect(timer, &QTimer::timeout, [function, callbackData, running] {
+        if (*running || detail::callbacksHeld())
+            return;
+        *running = true;
+        function(callbackData);
+        *running = false;
+    });
+    timer->start();
+    repeatingCalls()[handle] = timer;
+    return handle;
+}
+
+int DiscardRepeatingCall(int handle) {
+    const auto it = repeatingCalls().find(handle);
+    if (it == repeatingCalls().end())
+        return kUIEValueInvalid;
+    // It may be the caller's own tick that discards it.
+    it->second->stop();
+    it->second->deleteLater();
+    repeatingCalls().erase(it);
+    return 0;
 }
 
 } // namespace qv::rt

@@ -36,4 +36,13 @@ using DeferredCallbackPtr = void (*)(void *callbackData);
 int PostDeferredCallToThread(DeferredCallbackPtr function, void *callbackData,
                              unsigned int threadId);
 
+// Calls `function(callbackData)` every `intervalSeconds` on the user-interface thread, from its
+// event processing, until DiscardRepeatingCall. A call never runs while the run-time only draws
+// nor inside a call of its own that pumps events: a tick that falls due then is skipped, not
+// queued. Returns a handle (> 0), kUIENotInitialized without an application object, or
+// kUIEValueInvalid for a null function or an interval not above 0.
+int NewRepeatingCall(DeferredCallbackPtr function, void *callbackData, double intervalSeconds);
+// 0, or kUIEValueInvalid for a handle that names no repeating call.
+int DiscardRepeatingCall(int handle);
+
 } // namespace qv::rt

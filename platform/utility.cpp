@@ -93,6 +93,17 @@ int GetUserDataDirText(char *dir, std::size_t size) {
     return fits ? 0 : kTextCut;
 }
 
+void LocalTime(std::time_t when, std::tm *local, long *utcOffsetSeconds) {
+#ifdef _WIN32
+    localtime_s(local, &when);
+    std::tm copy = *local;
+    *utcOffsetSeconds = static_cast<long>(_mkgmtime(&copy) - when);
+#else
+    localtime_r(&when, local);
+    *utcOffsetSeconds = local->tm_gmtoff;
+#endif
+}
+
 const char *PathSeparator() {
 #ifdef _WIN32
     return "\\";

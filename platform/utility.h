@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 namespace qv::rt {
 
@@ -35,6 +36,9 @@ int GetUserDataDirText(char *dir, std::size_t size);
 template <std::size_t N> int GetUserDataDir(char (&dir)[N]) {
     return GetUserDataDirText(dir, N);
 }
+
+// `when` as local time, and how far that is ahead of UTC in seconds (negative west of it).
+void LocalTime(std::time_t when, std::tm *local, long *utcOffsetSeconds);
 
 // The native path separator as a one-character text ("\\" on Windows, "/" elsewhere).
 const char *PathSeparator();

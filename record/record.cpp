@@ -1,5 +1,6 @@
 #include "record/record.h"
 
+#include "link/link.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "shell/state.h"
@@ -75,14 +76,7 @@ void putNumber(Line &line, long value) {
 void putTime(Line &line, std::time_t when) {
     std::tm local{};
     long offset = 0;
-#ifdef _WIN32
-    localtime_s(&local, &when);
-    std::tm copy = local;
-    offset = static_cast<long>(_mkgmtime(&copy) - when);
-#else
-    localtime_r(&when, &local);
-    offset = local.tm_gmtoff;
-#endif
+    LocalTime(when, &local, &offset);
     char text[40];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     const long minutes = (offset < 0 ? -offset : offset) / 60;
@@ -112,11 +106,7 @@ bool writeLine(const char *path, const char *line) {
 }
 
 const char *linkText(char (&text)[300]) {
-    if (comprotocol == 0)
-        std::snprintf(text, sizeof text, "COM%u", static_cast<unsigned>(comport));
-    else
-        std::snprintf(text, sizeof text, "%.*s:%d", static_cast<int>(sizeof ipBuf - 1), ipBuf,
-                      portNum);
+    LinkName(text, sizeof text);
     return text;
 }
 

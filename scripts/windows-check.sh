@@ -29,7 +29,7 @@ for module in Core Gui Widgets Network SerialPort Charts; do
   qt_flags+=(-isystem "$qt/Qt$module" "-DQT_${module^^}_LIB")
 done
 
-qt_parts=(platform/*.cpp platform/panel_p.h platform/runtime_p.h platform/widgets_p.h
+qt_parts=(platform/*.cpp platform/canvas.h platform/panel_p.h platform/runtime_p.h platform/widgets_p.h
           trend/trendview.cpp)
 mapfile -t plain < <(git ls-files app shell logo protocol calibration record link combobox trend \
                        platform | grep -E '\.(cpp|h)$' | grep -vxF -f <(printf '%s\n' "${qt_parts[@]}"))

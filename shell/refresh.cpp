@@ -3,7 +3,6 @@
 #include "platform/userint.h"
 #include "shell/controls.h"
 #include "shell/state.h"
-#include "trend/trend.h"
 
 namespace qv {
 
@@ -23,13 +22,9 @@ u16 smallest(u16 a, u16 b, u16 c) {
         m = c;
     return m;
 }
-} // namespace
 
-void SetPanelData() {
-    deltaraw = static_cast<u16>(largest(dataRawR, dataRawG, dataRawB) -
-                                smallest(dataRawR, dataRawG, dataRawB));
-    deltacalib = static_cast<u16>(largest(dataR, dataG, dataB) - smallest(dataR, dataG, dataB));
-
+// The fourteen reading indicators, in the documented order.
+void show() {
     SetCtrlVal(panel, P_DATAR_A, dataR);
     SetCtrlVal(panel, P_DATAR_B, dataR);
     SetCtrlVal(panel, P_DATAG_A, dataG);
@@ -44,7 +39,23 @@ void SetPanelData() {
     SetCtrlVal(panel, P_DATARAWB_B, dataRawB);
     SetCtrlVal(panel, P_DELTARAW, deltaraw);
     SetCtrlVal(panel, P_DELTACALIB, deltacalib);
-    TrendAddReading({dataRawR, dataRawG, dataRawB, dataR, dataG, dataB});
+}
+} // namespace
+
+u16 Spread(u16 a, u16 b, u16 c) {
+    return static_cast<u16>(largest(a, b, c) - smallest(a, b, c));
+}
+
+void SetPanelData() {
+    deltaraw = Spread(dataRawR, dataRawG, dataRawB);
+    deltacalib = Spread(dataR, dataG, dataB);
+
+    show();
+}
+
+void ClearPanelData() {
+    dataR = dataG = dataB = dataRawR = dataRawG = dataRawB = deltaraw = deltacalib = 0;
+    show();
 }
 
 } // namespace qv

@@ -2,6 +2,10 @@
 
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "shell/controls.h"
+#include "shell/help.h"
+#include "shell/refresh.h"
+#include "shell/state.h"
 #include "trend/trendview.h"
 #include "trend/trendwindow.h"
 
@@ -40,23 +44,9 @@ namespace {
 
 char lastFolder[1024]; // of the last saved file, with its separator; empty before the first
 
-int helpOnly(int event, const char *text) {
-    if (event == EVENT_RIGHT_CLICK)
-        MessagePopup("INFO!", text);
-    return 0;
-}
-
-using u16 = std::uint16_t;
-
 // PAUSE is red while it holds the picture, like the main panel's buttons that mark a state; FIT
 // is blue while the axis follows the readings, a setting rather than a warning.
-constexpr int kPausedColor = 0xFF0000;
 constexpr int kFitColor = 0x90C0F0;
-constexpr int kButtonColor = 0xE0E0E0;
-
-unsigned spread(u16 a, u16 b, u16 c) {
-    return static_cast<unsigned>(std::max({a, b, c}) - std::min({a, b, c}));
-}
 
 void saveCsv() {
     const std::size_t kept = trendreadings.size();
@@ -68,11 +58,8 @@ void saveCsv() {
     char name[64];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    long offset = 0;
+    LocalTime(now, &local, &offset);
     std::strftime(name, sizeof name, "quorvat-trend-%Y%m%d-%H%M%S.csv", &local);
     char suggested[sizeof lastFolder + sizeof name];
     CopyText(suggested, lastFolder);
@@ -109,8 +96,8 @@ void saveCsv() {
 
 } // namespace
 
-void TrendAddReading(const std::uint16_t (&value)[kTrendChannels]) {
-    trendreadings.add(Timer(), value);
+void TrendAddReading() {
+    trendreadings.add(Timer(), {dataRawR, dataRawG, dataRawB, dataR, dataG, dataB});
     TrendViewReadingAdded();
 }
 
@@ -149,8 +136,8 @@ bool WriteTrendCsv(const ReadingStore &store, const char *path) {
         const u16 *v = r.value;
         std::snprintf(line, sizeof line, "%.6f,%u,%u,%u,%u,%u,%u,%u,%u,\r", r.seconds - first,
                       unsigned{v[0]}, unsigned{v[1]}, unsigned{v[2]}, unsigned{v[3]},
-                      unsigned{v[4]}, unsigned{v[5]}, spread(v[0], v[1], v[2]),
-                      spread(v[3], v[4], v[5]));
+                      unsigned{v[4]}, unsigned{v[5]}, unsigned{Spread(v[0], v[1], v[2])},
+                      unsigned{Spread(v[3], v[4], v[5])});
         ok = ok && WriteLine(file, line, -1) >= 0;
     }
     marksUpTo(1e300);
@@ -167,36 +154,36 @@ int CBF_ButtonTrend(int panelHandle, int, int event, void *, int, int) {
         DisplayPanel(trendpanel);
         TrendViewShow(trendpanel, TRENDP_CHART);
     }
-    return helpOnly(event, InfoButtonTrend);
+    return HelpOnRightClick(event, InfoButtonTrend);
 }
 
 int CBF_ButtonPause(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         trendpaused = !trendpaused;
         SetCtrlAttribute(trendpanel, TRENDP_BUTTONPAUSE, ATTR_CMD_BUTTON_COLOR,
-                         trendpaused ? kPausedColor : kButtonColor);
+                         trendpaused ? kColorRed : kColorLightGrey);
         SetCtrlVal(trendpanel, TRENDP_STATUS,
                    trendpaused ? "PAUSED: THE READINGS ARE STILL KEPT" : "");
         if (!trendpaused)
             TrendViewDraw();
     }
-    return helpOnly(event, InfoButtonPause);
+    return HelpOnRightClick(event, InfoButtonPause);
 }
 
 int CBF_ButtonFit(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         trendfit = !trendfit;
         SetCtrlAttribute(trendpanel, TRENDP_BUTTONFIT, ATTR_CMD_BUTTON_COLOR,
-                         trendfit ? kFitColor : kButtonColor);
+                         trendfit ? kFitColor : kColorLightGrey);
         TrendViewFit();
     }
-    return helpOnly(event, InfoButtonFit);
+    return HelpOnRightClick(event, InfoButtonFit);
 }
 
 int CBF_ButtonSaveCsv(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
         saveCsv();
-    return helpOnly(event, InfoButtonSaveCsv);
+    return HelpOnRightClick(event, InfoButtonSaveCsv);
 }
 
 int CBF_TRENDP(int panelHandle, int event, void *, int, int) {

@@ -28,9 +28,9 @@ extern const char InfoButtonSaveCsv[];
 extern const char InfoButtonFit[];
 extern const char kTrendCsvHeader[]; // first line of a saved file, without its line end
 
-// Keeps a reading (raw red, green, blue, then calibrated) with the time; called for every
-// reading the panel shows. Cheap: the picture follows later, at most at the screen's rate.
-void TrendAddReading(const std::uint16_t (&value)[kTrendChannels]);
+// Keeps the reading the panel shows now (dataRawR .. dataB) with the time; called after every
+// SetPanelData. Cheap: the picture follows later, at most at the screen's rate.
+void TrendAddReading();
 // Marks this moment among the readings: a calibration series starting or ending, a FINISH.
 void TrendMarkEvent(TrendEvent event);
 

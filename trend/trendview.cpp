@@ -125,10 +125,6 @@ struct View {
 
 View g_view;
 
-QColor rgb(int c) {
-    return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
-}
-
 void draw();
 
 void applyAxis() {
@@ -150,11 +146,11 @@ void placeMarks() {
     const QRectF plot = chart->plotArea();
     while (v.markItems.size() < v.markShown.size()) {
         auto *line = new QGraphicsLineItem(chart);
-        QPen pen(rgb(kMarkColor));
+        QPen pen(ColorOf(kMarkColor));
         pen.setStyle(Qt::DashLine);
         line->setPen(pen);
         auto *label = new QGraphicsSimpleTextItem(chart);
-        label->setBrush(rgb(kMarkColor));
+        label->setBrush(ColorOf(kMarkColor));
         label->setFont(v.chart->font());
         for (QGraphicsItem *item :
              {static_cast<QGraphicsItem *>(line), static_cast<QGraphicsItem *>(label)})
@@ -229,7 +225,7 @@ bool build(int panel, int canvas) {
         for (int piece = 0; piece < kPieces; ++piece) {
             auto *s = new QLineSeries;
             s->setName(kLines[k].name);
-            QPen pen(rgb(kLines[k].color));
+            QPen pen(ColorOf(kLines[k].color));
             pen.setWidthF(1.5);
             if (kLines[k].dashed)
                 pen.setDashPattern({4, 3});

@@ -3,9 +3,9 @@
 // the state intact, a report after a missing reply having waited the whole limit. The matrix,
 // with each case's seconds, ends the log. QUORVAT_FAULTMATRIX_ROWS picks rows (rowSelected).
 #include "calibration/calibration.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -25,7 +25,7 @@ namespace {
 
 // Rows are named by the program's procedures (GetData: a GO turn; CalcCF: a calibration reading).
 enum class Cmd { SendPara, SendCalibPara, SendCF, GetCF, GetPara, GetData, CalcCF, CheckComLine };
-enum class Fault { NoReply, Late, Short, Long, Garbage, Pieces, Disconnect, Vanish, Flood };
+enum class Fault { NoReply, Late, Short, Long, Garbage, Pieces, Disconnect, Vanish, Flood, LateGo };
 
 struct CmdRow {
     const char *name;
@@ -37,37 +37,41 @@ const CmdRow kCmds[] = {
     {"SendPara",      command::SetPara,    SendPara},
     {"SendCalibPara", command::SetPara,    SendCalibPara},
     {"SendCF",        command::SetCf,      SendCF},
-    {"GetCF",         command::GetCf,      GetCF},
+    {"GetCF",         command::GetCf,      [] { GetCF(); }},
     {"GetPara",       command::GetParaRam, GetPara},
     {"GetData",       command::GetData,    GetData},
     {"CalcCF",        command::GetData,    CalcCF},
-    {"CheckComLine",  command::GetVersion, CheckComLine},
+    {"CheckComLine",  command::GetVersion, [] { CheckComLine(); }},
 };
 // clang-format on
 
 // The outcomes allowed for a command awaiting a reply, over TCP and serial, and for a write-only
 // one (the first three). ok: done without a report. report: "TIMEOUT" and one box (none for the
-// check; "CALIBRATION FAILED!" for a calibration reading). `waits`: a report must have waited
-// the whole limit for a reply that never came whole.
+// check; "CALIBRATION FAILED!" for a calibration reading). lost: a GO turn whose line went waits
+// for it, and STOP leaves the reason in the status line. `waits`: a report must have waited the
+// whole limit for a reply that never came whole.
 struct FaultRow {
     const char *name, *tcp, *serial, *write;
     bool waits;
 };
-// Short: its last byte past the limit, not waited for. Long: a serial queue holding more than
-// the reply fails; TCP takes its part. Garbage: bytes of the right count are a reply. Disconnect:
-// the line dropped at the first frame may or may not fail a later write. Flood: TCP takes unread
-// bytes as the reply's start; the serial queue usually holds more than the reply at the poll.
+// Short: its last byte past the limit, not waited for. Long: more bytes than the reply fail on
+// either line. Garbage: bytes of the right count are a reply. Disconnect: the line dropped at the
+// first frame may or may not fail a later write. Flood: unasked bytes are dropped before the
+// request, but some may come with the reply and fail it. Late GO reading: a GO turn's reading
+// comes during the next command (GET CF, a calibration reading, the link check), before its own
+// reply: never taken as that reply.
 // clang-format off
 const FaultRow kFaults[] = {
     {"no reply",   "report",       "report",       "ok",           true},
     {"late",       "report",       "report",       "ok",           true}, // past the limit
     {"short",      "report",       "report",       "ok",           true},
-    {"long",       "ok",           "report",       "ok",           false},
+    {"long",       "report",       "report",       "ok",           false},
     {"garbage",    "ok",           "ok",           "ok",           false},
     {"pieces",     "ok",           "ok",           "ok",           false}, // all within the limit
     {"disconnect", "report",       "report",       "ok or report", false},
     {"vanishes",   "report",       "report",       "report",       false},
     {"flood",      "ok or report", "ok or report", "ok",           false},
+    {"late GO reading", "ok or report", "ok or report", "",         false},
 };
 // clang-format on
 
@@ -123,7 +127,10 @@ class FaultMatrixTest : public QObject {
         QTest::addColumn<Fault>("fault");
         for (int c = 0; c <= int(Cmd::CheckComLine); ++c)
             for (Link l : {Link::Tcp, Link::Serial})
-                for (int f = 0; f <= int(Fault::Flood); ++f) {
+                for (int f = 0; f <= int(Fault::LateGo); ++f) {
+                    if (Fault(f) == Fault::LateGo && Cmd(c) != Cmd::GetCF &&
+                        Cmd(c) != Cmd::CalcCF && Cmd(c) != Cmd::CheckComLine)
+                        continue;
                     const QByteArray tag = QByteArray(kCmds[c].name) + '/' + qvtest::linkName(l) +
                                            '/' + kFaults[f].name;
                     if (qvtest::rowSelected("QUORVAT_FAULTMATRIX_ROWS", tag))
@@ -137,10 +144,21 @@ class FaultMatrixTest : public QObject {
         QFETCH(Fault, fault);
         const FaultRow &f = kFaults[int(fault)];
         const bool write = cmd <= Cmd::SendCF, waitsLimit = f.waits && !write;
-        const QString want = write ? f.write : link == Link::Tcp ? f.tcp : f.serial;
+        const bool goLost =
+            cmd == Cmd::GetData && (fault == Fault::Disconnect || fault == Fault::Vanish);
+        const QString want = goLost              ? "lost"
+                             : write             ? f.write
+                             : link == Link::Tcp ? f.tcp
+                                                 : f.serial;
 
-        // A clean start: a fresh sensor state and link, nothing left over.
-        rig_->reset();
+        // A clean start: a fresh sensor state and link, nothing left over. A late GO reading
+        // stands out from the readings after it.
+        if (fault == Fault::LateGo)
+            rig_->reset(nullptr, [](std::uint64_t n) {
+                return n == 0 ? qvsim::Rgb{3000, 3000, 3000} : qvsim::Rgb{1000, 1000, 1000};
+            });
+        else
+            rig_->reset();
         {
             qvtest::PopupRecorder quiet;
             rig_->connect(link);
@@ -156,6 +174,14 @@ class FaultMatrixTest : public QObject {
         meanR = 4343;
         const int ptyUpsBefore = rig_->ptyGeneration();
         sim().clearFrames();
+        if (fault == Fault::LateGo) {
+            // GO's turn times out, its reading 0.6 s behind; the command follows at once.
+            sim().addFault(qvsim::Fault::late(2600).forCommand(command::GetData).onlyNth(1));
+            qvtest::PopupRecorder goBox;
+            QTimer::singleShot(0, [] { poll = 0; });
+            GetData();
+            QCOMPARE(goBox.count(), std::size_t(1));
+        }
 
         qvtest::PopupRecorder popups;
         if (fault == Fault::Vanish) {
@@ -168,7 +194,7 @@ class FaultMatrixTest : public QObject {
         } else if (fault == Fault::Flood) {
             sim().startFlood(20000);
             qvtest::pump(30);
-        } else {
+        } else if (fault != Fault::LateGo) {
             sim().addFault(simFault(fault, cmd, link));
         }
         const double t0 = rt::Timer();
@@ -181,7 +207,11 @@ class FaultMatrixTest : public QObject {
                                   : reports(popups) > 0;
         sim().stopFlood();
 
-        const QString outcome = reported ? "report" : "ok";
+        const QByteArray status = qvtest::statusLine();
+        const bool lost =
+            status == "LINK LOST - RECONNECTING" || status == "Server has closed connection!" ||
+            status == "Serial line has failed!" || status == "Serial device has gone!";
+        const QString outcome = reported ? "report" : lost ? "lost" : "ok";
         const bool allowed = want.split(" or ").contains(outcome);
         const bool waited = !waitsLimit || took >= limitOf(cmd, link);
         g_table += QString("| %1 | %2 | %3 | %4 | %5%6 | %7 |\n")
@@ -201,6 +231,12 @@ class FaultMatrixTest : public QObject {
                      std::make_tuple(u16(1111), u16(4242), u16(4343)));
             if (!write) // the writes build the parameters from the boxes
                 QCOMPARE(pp[100], u16(0xA064));
+        } else if (fault == Fault::LateGo) { // taken: only the command's own reply
+            QCOMPARE(QByteArray(version), QByteArray(kSimVersion));
+            if (cmd == Cmd::GetCF)
+                QCOMPARE(cfrot, u16(1024));
+            if (cmd == Cmd::CalcCF)
+                QCOMPARE(std::make_tuple(meanR, meanG, meanB), std::make_tuple(1000, 1000, 1000));
         } else if (cmd == Cmd::SendCF && fault != Fault::Disconnect) {
             QVERIFY(qvtest::waitFor([&] {
                 return sim().factors() == qvsim::Factors{1111, 1112, 1113};

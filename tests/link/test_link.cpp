@@ -4,6 +4,7 @@
 #include "combobox/combobox.h"
 
 #include "app/startup.h"
+#include "link/commands.h"
 #include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
@@ -12,7 +13,6 @@
 #include "platform/tcp.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -58,10 +58,12 @@ class LinkTest : public QObject {
     QString unitPath() const { return project_->file("unit/IPComboBoxQuorvatv60.ipa"); }
     QByteArray unitName() const { return QFile::encodeName(unitPath()); }
 
-    // Start-up with `addresses` in the history file, pointed at the simulator over `link`.
+    // Start-up with `addresses` in the history file, pointed at the simulator over `link`: no link
+    // an earlier test accepted replaces it.
     void startUp(const QByteArrayList &addresses, Link link = Link::Tcp) {
         loadPanels();
         QVERIFY(writeFile(historyPath(), historyRecords(addresses)));
+        QFile::remove(project_->file(kSettingsFileName));
         rig_->select(link);
         InitVars();
         QCOMPARE(ctrlText(interfacepanel, INTERFACEP_STATUS), QByteArray(kVersion));
@@ -95,7 +97,6 @@ class LinkTest : public QObject {
         rig_ = std::make_unique<SensorRig>(quietSensor(kVersion));
         project_ = std::make_unique<ScratchProject>();
         QVERIFY(QDir(project_->path()).mkdir("unit"));
-        qputenv("QUORVAT_COM1", QByteArray::fromStdString(rig_->sim().ptyPath()));
     }
 
     void init() {
@@ -283,9 +284,16 @@ class LinkTest : public QObject {
             }));
             QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
         }
+        // ACCEPT keeps the link that was tried, not an address typed without Enter.
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "typed.only");
         click(interfacepanel, INTERFACEP_BUTTONACCEPT);
         QVERIFY(panelHidden());
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "127.0.0.1");
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
+        const QByteArray accepted =
+            "[link]\naddress=127.0.0.1\ncom_port=" + QByteArray::number(kRigComPort) +
+            "\nprotocol=0\ntcp_port=" + port + "\n";
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted);
 
         // TCP/IP tried, then discarded: back to the serial line, checked again.
         QVERIFY(openConnectionPanel());
@@ -297,6 +305,7 @@ class LinkTest : public QObject {
         QVERIFY(comprotocol == 0 && comport == kRigComPort); // both read from the selectors
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
         expectLayout(false);
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted); // the try is not kept
     }
 
     // The device line for each state a port can be in. Root may use every device, so the
@@ -341,7 +350,7 @@ class LinkTest : public QObject {
     // status texts stay the documented ones.
     void theDeviceLineOnThePanel() {
         startUp({}, Link::Serial);
-        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyPath());
+        const QByteArray pty = QByteArray::fromStdString(rig_->sim().ptyLink());
         const QByteArray rigLine = "QUORVAT_COM4=" + pty;
         const auto line = [] { return ctrlText(interfacepanel, INTERFACEP_COMPORTDEVICE); };
         QCOMPARE(line(), rigLine); // written at start-up, before the panel was ever open
@@ -423,30 +432,23 @@ class LinkTest : public QObject {
         }
     }
 
-    // Bytes no TCP transaction awaits are dropped, even while a serial one still misses bytes:
-    // they never start a later TCP reply.
-    void strayTcpBytesNeverReachALaterReply() {
-        rig_->connect(Link::Tcp);
-        rig_->connect(Link::Serial); // the TCP conversation stays open, and its callback live
-        rig_->sim().addFault(qvsim::Fault::noReply().forCommand(qvsim::command::GetCf).onlyNth(1));
-        PopupRecorder popups;
-        GetCF(); // fails: all 6 still missing, none in the serial queue
-        QCOMPARE(bytesToRead, 6);
-        rig_->sim().sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
-        pump(100);
-        comprotocol = 1; // the selector changed, no reconnect
-        rig_->sim().setFactors({1001, 1002, 1003});
-        GetCF();
-        QCOMPARE(popups.count(), std::size_t(1));
-        QCOMPARE(cfrot, u16(1001));
-        QCOMPARE(cfblau, u16(1003));
+    // Bytes left on the line before a request, over either link, never start its reply.
+    void bytesLeftOnTheLineAreDropped() {
+        for (Link link : {Link::Tcp, Link::Serial}) {
+            rig_->connect(link);
+            rig_->sim().setFactors({1001, 1002, 1003});
+            rig_->sim().sendUnasked(std::vector<std::uint8_t>(16, 0xEE));
+            pump(100);
+            QVERIFY(GetCF());
+            QCOMPARE(std::make_tuple(cfrot, cfgruen, cfblau),
+                     std::make_tuple(u16(1001), u16(1002), u16(1003)));
+        }
     }
 
-    // More server closes than the client holds conversations (256): each is reported once and
-    // releases its conversation, else the reconnects fail with "TooManyConversations".
+    // More server closes than the client holds conversations (256): each releases its
+    // conversation, else the reconnects fail with "TooManyConversations". No box says so.
     void everyServerCloseReleasesItsConversation() {
         rig_->select(Link::Tcp);
-        PopupRecorder popups;
         constexpr int kCloses = 300;
         for (int i = 0; i <= kCloses; ++i) {
             std::memset(version, 0, sizeof version);
@@ -456,11 +458,87 @@ class LinkTest : public QObject {
             if (i == kCloses)
                 break;
             rig_->sim().dropTcpConnections();
-            QVERIFY(waitFor([] { return tcpcon == 0; }));
+            QVERIFY(waitFor([] { return LinkLost(); }));
         }
-        QCOMPARE(popups.count(), std::size_t(kCloses));
-        for (const Popup &p : popups.popups)
-            QVERIFY(p.title == "TCP Client" && p.text == "Server has closed connection!");
+    }
+
+    // A line that goes is opened again by itself, without a box: idle, or under a GO loop, which
+    // waits and goes on. Back, it shows the version, this sensor's factors and no old reading.
+    // The server closing over and over never uses up the client's conversations.
+    void aLostLineComesBackByItself_data() {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<bool>("go");
+        for (Link link : {Link::Tcp, Link::Serial})
+            for (bool go : {false, true})
+                QTest::addRow("%s%s", linkName(link), go ? " during GO" : "") << link << go;
+    }
+    void aLostLineComesBackByItself() {
+        QFETCH(Link, link);
+        QFETCH(bool, go);
+        SensorRig rig(quietSensor(kVersion));
+        loadPanels();
+        setStartupSizes();
+        rig.connect(link);
+        StartLinkWatch();
+        const auto lose = [&](u16 red) {
+            rig.sim().setFactors({red, 950, 1200});
+            enterFactors(1, 2, 3);
+            if (link == Link::Tcp)
+                rig.sim().dropTcpConnections();
+            else
+                rig.sim().closePty();
+        };
+        const auto back = [&](u16 red) {
+            return boxValue(P_EDITCFR) == red && statusLine() == kVersion;
+        };
+        if (!go) {
+            for (u16 red : {1100, 1101, 1102}) {
+                lose(red);
+                QVERIFY(waitFor([&] {
+                    return statusLine() == (link == Link::Tcp ? "Server has closed connection!"
+                                                              : "Serial device has gone!");
+                }));
+                if (link == Link::Serial)
+                    QVERIFY(rig.sim().reopenPty());
+                QVERIFY(waitFor([&] { return back(red); }, 10000));
+                QCOMPARE(dataRawR, u16(0));
+            }
+        } else { // driven from inside the GO loop, which pumps events
+            bool waited = false, went = false;
+            whenever([] { return dataRawR != 0; }, [&] { lose(1100); });
+            whenever([] { return statusLine() == "LINK LOST - RECONNECTING"; },
+                     [&] { waited = link == Link::Tcp || rig.sim().reopenPty(); });
+            whenever([&] { return waited && back(1100) && dataRawR != 0; },
+                     [&] { went = true, poll = 0; });
+            click(panel, P_BUTTONGO);
+            QVERIFY(waitFor([&] { return went && commandsLive(); }, 15000));
+        }
+        QCOMPARE(popups_->count(), std::size_t(0));
+    }
+
+    // Once open on a device, a serial link keeps to it while the number stays: a reconnect finds
+    // it where it is now (another device took its number); FINISH's does not open another when
+    // it is gone. A new number means what it means now.
+    void aReconnectOpensTheSameDevice() {
+        SensorRig other(quietSensor("ANOTHER SENSOR"));
+        rig_->connect(Link::Serial);
+        qputenv("QUORVAT_COM6", qgetenv("QUORVAT_COM4"));
+        qputenv("QUORVAT_COM4", QByteArray::fromStdString(other.sim().ptyLink()));
+        TryToConnect();
+        QCOMPARE(QByteArray(version), QByteArray(kVersion));
+        QCOMPARE(comport, u16(6));
+        u16 shown = 0;
+        rt::GetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, &shown);
+        QCOMPARE(shown, u16(6));
+        rig_->sim().closePty();
+        TryToConnect(true);
+        QCOMPARE(statusLine(), QByteArray("TIMEOUT")); // after "No serial port found"
+        QCOMPARE(QByteArray(version), QByteArray(kVersion));
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, 4);
+        TryToConnect();
+        QCOMPARE(QByteArray(version), QByteArray("ANOTHER SENSOR"));
+        QVERIFY(rig_->sim().reopenPty());
+        qunsetenv("QUORVAT_COM6");
     }
 };
 

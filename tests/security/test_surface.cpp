@@ -3,10 +3,10 @@
 // outside text used as a format or run past its buffer. (The sources' bounded copies:
 // security_bounded_copies.)
 #include "app/startup.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "platform/testing.h"
 #include "platform/utility.h"
-#include "protocol/commands.h"
 #include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
@@ -147,9 +147,9 @@ class SurfaceTest : public QObject {
         QCOMPARE(recordWrites, 1);
         QVERIFY(settingsReplaced >= 1);
         QVERIFY(qvtest::fileBytes(settings).startsWith("[trend]\n"));
-        // The committed address is the one the record names, its port the simulator's.
-        const QByteArray finish = QByteArray(",finish,") + kFormatVersion + "," + kFormatAddress +
-                                  ":" + QByteArray::number(rig.sim().tcpPort()) + ",";
+        // The record names the link in use, not an address typed but never tried.
+        const QByteArray finish = QByteArray(",finish,") + kFormatVersion +
+                                  ",127.0.0.1:" + QByteArray::number(rig.sim().tcpPort()) + ",";
         QVERIFY(qvtest::fileBytes(record).contains(finish));
         QVERIFY(qvtest::fileBytes(history).startsWith(kFormatAddress));
     }

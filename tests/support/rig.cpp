@@ -25,6 +25,10 @@ qvsim::Options quietSensor(const char *version, bool pty) {
 }
 
 SensorRig::SensorRig(qvsim::Options options) {
+    // The program keeps to the device it opened, and opens it again when the line comes back: a
+    // name of this test's own, never a /dev/pts number another process may get once it is free.
+    if (options.pty && options.ptyLink.empty())
+        options.ptyLink = ptyDir_.filePath("sensor").toStdString();
     auto ups = ptyUps_;
     auto chained = std::move(options.onStatus);
     options.onStatus = [ups, chained](const std::string &line) {
@@ -48,8 +52,10 @@ void SensorRig::select(Link link) {
         rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGPORTNUMBER,
                        QByteArray::number(sim_->tcpPort()).constData());
     } else {
+        // Its link when it has one: that stays put when the line comes back as another pty.
+        const std::string device = sim_->ptyLink().empty() ? sim_->ptyPath() : sim_->ptyLink();
         qputenv(QByteArray("QUORVAT_COM") + QByteArray::number(kRigComPort),
-                QByteArray::fromStdString(sim_->ptyPath()));
+                QByteArray::fromStdString(device));
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, 0);
         rt::SetCtrlVal(interfacepanel, INTERFACEP_EDITSELECTCOMPORT, kRigComPort);
     }

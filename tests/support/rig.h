@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <functional>
@@ -44,6 +45,7 @@ class SensorRig {
     int ptyGeneration() const { return *ptyUps_; }
 
   private:
+    QTemporaryDir ptyDir_;
     std::shared_ptr<std::atomic<int>> ptyUps_ = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<qvsim::Simulator> sim_;
 };
