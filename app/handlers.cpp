@@ -7,6 +7,7 @@
 #include "calibration/sequence.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "record/record.h"
@@ -203,7 +204,11 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonFinishCalib);
 }
 
+// A committed POWER, SET VALUE or MAX DELTA is the station's from now on, in this run and the
+// next.
 int CBF_EditPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITPOWER);
     return HelpOnRightClick(event, InfoEditPower);
 }
 int CBF_EditCFR(int, int, int event, void *, int, int) {
@@ -220,10 +225,14 @@ int CBF_EditSetValue(int, int, int event, void *, int, int) {
     // The window follows every value the box takes, typed or stepped.
     if (event == EVENT_COMMIT || event == EVENT_VAL_CHANGED)
         ShowTargetWindow();
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITSETVALUE);
     return HelpOnRightClick(event, InfoEditSetValue);
 }
 
 int CBF_EditMaxDelta(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        RememberEntry(P_EDITMAXDELTA);
     return HelpOnRightClick(event, InfoEditMaxDelta);
 }
 

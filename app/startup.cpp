@@ -4,6 +4,7 @@
 #include "app/station.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "logo/logo.h"
 #include "platform/settings.h"
 #include "platform/userint.h"
@@ -137,6 +138,7 @@ void InitVars() {
     ShowLogo(5);
     ShowTargetWindow();
     InitIpAdressComboBox();
+    RestoreRemembered(); // the first attempt goes to the link the station last accepted
     InitConnectPanel();
     // The first link check holds the buttons as TRY TO CONNECT does: a GO clicked meanwhile
     // must not send its request into the check's wait.

@@ -34,7 +34,7 @@ double calibrationSeries() {
     qv::CalcCF();
     if (g_popups.size() != first + 2 || g_popups[first].kind != qv::rt::PopupKind::Confirm)
         return -1;
-    if (g_popups[first + 1].title == "ATTENTION!" && qv::bytesToRead != 0)
+    if (qv::calcOutcome == qv::CalcOutcome::Timeout)
         return -1; // "CALIBRATION FAILED!": a reading timed out
     return std::chrono::duration<double>(g_popups[first + 1].at - g_popups[first].at).count();
 }

@@ -6,9 +6,7 @@
 #include "app/startup.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
-#include "platform/rs232.h"
 #include "platform/settings.h"
-#include "platform/tcp.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "trend/trend.h"
@@ -61,10 +59,11 @@ void answerPopups() {
         });
 }
 
+// The link check found the sensor: the status line shows its version text, not "TIMEOUT".
 bool linkChecked() {
-    char text[64] = "";
+    char text[sizeof qv::version] = "";
     qv::rt::GetCtrlVal(qv::panel, qv::P_DISPSTATUS, text);
-    return qv::bytesToRead == 0 && std::strcmp(text, "TIMEOUT") != 0;
+    return qv::version[0] != '\0' && std::strcmp(text, qv::version) == 0;
 }
 
 // Serial port 9 answers to the simulator's pseudo-terminal.
@@ -90,7 +89,7 @@ bool connectTcp(int port) {
                        std::to_string(port).c_str());
     qv::InitConnectPanel();
     qv::TryToConnect();
-    return qv::tcpcon == 1 && linkChecked();
+    return linkChecked();
 }
 
 bool connectSerial(const std::string &ptyPath) {
@@ -99,14 +98,11 @@ bool connectSerial(const std::string &ptyPath) {
     qv::rt::SetCtrlVal(qv::interfacepanel, qv::INTERFACEP_EDITSELECTCOMPORT, kBenchComPort);
     qv::InitConnectPanel();
     qv::TryToConnect();
-    return qv::ret >= 0 && linkChecked();
+    return linkChecked();
 }
 
 void disconnectAll() {
-    if (qv::tcpcon != 0)
-        qv::rt::DisconnectFromTCPServer(qv::g_hconversation);
-    qv::tcpcon = 0;
-    qv::rt::CloseCom(qv::comport);
+    qv::CloseLink();
     // Whatever the closing links posted is handled now, not inside the next measurement.
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -162,7 +158,7 @@ bool loadProgram(int argc, char **argv) {
     // An operator's settings beside the program must not move the bench's trend window, nor the
     // bench write them: it opens by the rule, on the screen it has.
     qv::rt::SettingsOpen(nullptr);
-    const bool connected = qv::tcpcon == 1 && linkChecked();
+    const bool connected = linkChecked();
     disconnectAll();
     if (!connected)
         fail("start-up: the program's first connection attempt failed");

@@ -5,7 +5,6 @@
 #include "link/commands.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
-#include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "protocol/codec.h"
@@ -196,7 +195,7 @@ int main(int argc, char **argv) {
 
     rt::DiscardPanel(panel);
     rt::DiscardPanel(interfacepanel);
-    rt::CloseCom(comport);
+    CloseLink();
     sim.stop();
     const bool ok =
         taken >= readings && goFlat && reconnectFlat && objectsGrowth <= 0 && lastCheckGood;

@@ -4,17 +4,22 @@
 //   bytes 1-2   words of a reply for the commands with a size of the input's choosing (1..512)
 //   byte 3      flags (see the k* constants)
 //   byte 4      chunk count - 1, modulo 8; then one size byte for every chunk but the last
-//   the rest    the bytes the sensor sends, in order
+//   next byte   with kLeftover only: the leftover's length - 1
+//   the rest    the bytes the sensor sends, in order: the leftover, the reply, and with
+//               kStrayAfter whatever the input holds beyond them
 //
-// The sender always completes the reply (padding it with a fixed pattern when the input runs
-// out) unless the input asks for a short reply: a short reply makes the program wait for its
-// full reply limit, so the targets honour that request only now and then.
+// The leftover is on the line before the request (a late reply, say); the reply and any stray
+// bytes go in their chunks after the sensor has read the request. The reply is always whole
+// (padded with a fixed pattern when the input runs out) unless the input asks for a short one: a
+// short reply makes the program wait for its full reply limit, so the targets honour that request
+// only now and then.
 #pragma once
 
 #include "fuzz/support.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "protocol/codec.h"
+#include "shell/state.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -32,10 +37,11 @@ enum class Command {
     Count
 };
 
-constexpr std::uint8_t kSendBeforeRequest = 1; // TCP: the bytes go out without waiting
-constexpr std::uint8_t kCloseAfter = 2;        // the sensor closes its end after the bytes
-constexpr std::uint8_t kShortReply = 4;        // fewer bytes than the reply needs
-constexpr std::uint8_t kPauseBetween = 8;      // a pause between chunks
+constexpr std::uint8_t kLeftover = 1;     // bytes left on the line before the request
+constexpr std::uint8_t kCloseAfter = 2;   // the sensor closes its end after the bytes
+constexpr std::uint8_t kShortReply = 4;   // fewer bytes than the reply needs
+constexpr std::uint8_t kPauseBetween = 8; // a pause between chunks
+constexpr std::uint8_t kStrayAfter = 16;  // more bytes after the reply
 
 constexpr std::size_t kMaxStream = 2048;
 
@@ -43,10 +49,12 @@ struct ReplyPlan {
     Command command = Command::GetCF;
     int words = 1; // for the sized commands
     std::uint8_t flags = 0;
-    std::vector<std::uint8_t> stream;
+    std::vector<std::uint8_t> leftover;  // on the line before the request
+    std::vector<std::uint8_t> stream;    // after it: the reply, then any stray bytes
     std::vector<std::size_t> chunkSizes; // add up to stream.size()
 
     bool shortReply() const { return flags & kShortReply; }
+    bool closes() const { return flags & kCloseAfter; }
 };
 
 // The reply length the program expects for `command` with the protocol sizes of start-up.
@@ -79,6 +87,11 @@ inline ReplyPlan parsePlan(const std::uint8_t *data, std::size_t size, bool allo
     std::vector<std::size_t> sizes;
     for (int i = 0; i < chunks - 1; ++i)
         sizes.push_back(std::max<std::size_t>(1, in.byte()));
+    if (plan.flags & kLeftover) {
+        const std::size_t length = std::size_t{in.byte()} + 1;
+        plan.leftover.assign(in.rest(), in.rest() + std::min(in.left(), length));
+        in.skip(length);
+    }
 
     const std::size_t expected = static_cast<std::size_t>(expectedBytes(plan.command, plan.words));
     plan.stream.assign(in.rest(), in.rest() + std::min(in.left(), kMaxStream));
@@ -87,6 +100,8 @@ inline ReplyPlan parsePlan(const std::uint8_t *data, std::size_t size, bool allo
     } else {
         for (std::size_t i = plan.stream.size(); i < expected; ++i)
             plan.stream.push_back(static_cast<std::uint8_t>(i * 7 + 1));
+        if (!(plan.flags & kStrayAfter))
+            plan.stream.resize(expected);
     }
     std::size_t left = plan.stream.size();
     for (std::size_t s : sizes) {
@@ -101,8 +116,8 @@ inline ReplyPlan parsePlan(const std::uint8_t *data, std::size_t size, bool allo
     return plan;
 }
 
-// Short replies cost the program's full wait (2 s, 5 s for the link check): at most one in
-// `spacing` seconds is honoured, and always the first, so that a single input reproduces.
+// Short replies cost the program's full wait (2 s, 5 s for the link check over TCP): at most one
+// in `spacing` seconds is honoured, and always the first, so that a single input reproduces.
 inline bool shortAllowed(double spacing) {
     static double last = -1e9;
     const double t = now();
@@ -113,29 +128,34 @@ inline bool shortAllowed(double spacing) {
 }
 
 // Runs the plan's command through the program's own code over the selected link, then the
-// decoders over whatever landed in szReadBuf, then puts the protocol sizes back.
-inline void runCommand(const ReplyPlan &plan) {
+// decoders over whatever landed in szReadBuf, then puts the protocol sizes back. True when the
+// command took its reply: it says so, or (GetPara) reported no failure.
+inline bool runCommand(const ReplyPlan &plan) {
     using namespace qv;
+    const long popups = popupCount();
+    bool taken = false;
     switch (plan.command) {
     case Command::GetCF:
-        GetCF();
+        taken = GetCF();
         break;
     case Command::GetDataFrame:
-        GetDataFrame();
+        taken = GetDataFrame();
         break;
     case Command::CheckComLine:
-        CheckComLine();
+        taken = CheckComLine();
         break;
     case Command::GetPara:
         GetPara();
+        taken = popupCount() == popups;
         break;
     case Command::GetParaSized:
         anzpara = static_cast<u16>(plan.words);
         GetPara();
+        taken = popupCount() == popups;
         break;
     default:
         anzdata = static_cast<u16>(plan.words);
-        GetDataFrame();
+        taken = GetDataFrame();
         break;
     }
     GetRxBufPara();
@@ -146,36 +166,48 @@ inline void runCommand(const ReplyPlan &plan) {
         fail("maxcolno above the teach table");
     anzpara = 202;
     anzdata = 16;
+    return taken;
 }
 
-// What the program must have made of the bytes `sent` for a reply of `expected` bytes: a
-// reply is complete exactly when bytesToRead is 0, and what it holds is the sensor's bytes in
-// order. `serial` allows more bytes than asked for (bytesToRead below 0), which the serial
-// transaction counts as a failure.
-inline void checkReply(int expected, const std::vector<std::uint8_t> &sent, bool serial,
-                       bool isVersion) {
+// What the program must have made of the plan, `taken` being what the command said. A reply
+// counts exactly when all its bytes came after the request and no more were there; it is then
+// those bytes in order, never a leftover. `wholeWrite` tells whether the line hands over a write
+// of that many bytes at once: only then were stray bytes in the reply's last write certainly
+// there with it. `lineWhole`: the reply's bytes reach the program even when the line goes right
+// after them (a TCP close does that; a hang-up may discard them).
+inline void checkReply(const ReplyPlan &plan, bool taken, bool (*wholeWrite)(std::size_t),
+                       bool lineWhole) {
     using namespace qv;
-    if (serial) {
-        if (dataSize >= 0 && dataSize + bytesToRead != expected)
-            fail("dataSize and bytesToRead disagree");
-        if (dataSize > kBufSize)
-            fail("more bytes queued than the input queue holds");
-    } else {
-        if (bytesToRead < 0 || bytesToRead > expected || dataSize != expected)
-            fail("bytesToRead outside 0..expected");
+    const std::size_t expected = static_cast<std::size_t>(expectedBytes(plan.command, plan.words));
+    const std::size_t sent = plan.stream.size();
+    if (taken && sent < expected)
+        fail("a reply counted complete with fewer bytes than it has");
+    if (taken &&
+        !std::equal(plan.stream.begin(),
+                    plan.stream.begin() + static_cast<std::ptrdiff_t>(expected), szReadBuf))
+        fail("the reply in szReadBuf is not the bytes the sensor sent after the request");
+    if (!taken && sent == expected && (lineWhole || !plan.closes()))
+        fail("a whole reply, alone on the line, was not taken");
+    if (taken && sent > expected) {
+        std::size_t end = 0; // the end of the write that holds the reply's last byte
+        for (std::size_t s : plan.chunkSizes) {
+            end += s;
+            if (end >= expected) {
+                if (end > expected && wholeWrite(s))
+                    fail("a reply taken although more bytes came with it");
+                break;
+            }
+        }
     }
-    if (bytesToRead == 0 && sent.size() < static_cast<std::size_t>(expected))
-        fail("a reply counted complete with fewer bytes than sent");
-    const int landed = serial ? std::min(std::max(dataSize, 0), kBufSize) : expected - bytesToRead;
-    const std::size_t compare =
-        std::min<std::size_t>(static_cast<std::size_t>(landed), sent.size());
-    if (!std::equal(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(compare), szReadBuf))
-        fail("the reply in szReadBuf is not the bytes the sensor sent");
-    if (isVersion && bytesToRead == 0 &&
+    if (taken && plan.command == Command::CheckComLine &&
         (version[48] != '\0' ||
-         !std::equal(version, version + 48, sent.begin(),
+         !std::equal(version, version + 48, plan.stream.begin(),
                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; })))
         fail("the version text is not the reply's 48 bytes");
+    if (taken && plan.command == Command::GetCF &&
+        (cfrot != (plan.stream[0] << 8 | plan.stream[1]) ||
+         cfblau != (plan.stream[4] << 8 | plan.stream[5])))
+        fail("the factors are not the reply's words");
 }
 
 } // namespace fuzzsupport

@@ -4,6 +4,7 @@
 #include "link/comportline.h"
 #include "link/history.h"
 #include "link/link.h"
+#include "link/remembered.h"
 #include "platform/userint.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
@@ -137,8 +138,10 @@ int CBF_ButtonTryToConnect(int, int, int event, void *, int, int) {
 }
 
 int CBF_ButtonAccept(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
+    if (event == EVENT_COMMIT) {
+        RememberLink();
         HidePanel(interfacepanel);
+    }
     return HelpOnRightClick(event, InfoButtonAccept);
 }
 

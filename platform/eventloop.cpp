@@ -1,5 +1,6 @@
 // Start-up of the run-time, the event loop, and the pumping a long handler does: events
 // (ProcessSystemEvents) or drawing alone (ProcessDrawEvents).
+#include "platform/hold_p.h"
 #include "platform/runtime_p.h"
 #include "platform/testing.h"
 
@@ -72,11 +73,20 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
+namespace {
+unsigned long passes = 0;
+} // namespace
+
+unsigned long detail::eventPasses() {
+    return passes;
+}
+
 int ProcessSystemEvents() {
     RunTime &r = rt();
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     if (!d)
         return kUIENotInitialized;
+    ++passes;
     if (!r.lastPumpIdle) {
         r.lastPumpIdle = !d->processEvents(QEventLoop::AllEvents);
         return 0;

@@ -10,5 +10,8 @@ namespace qv::rt::detail {
 bool callbacksHeld();
 // Queues `call` to the event loop once callbacks are no longer held, behind those held before.
 void runWhenReleased(std::function<void()> call);
+// How often ProcessSystemEvents has run. A loop that handles events between its looks at a line
+// waits in that pump, and is no tight poll.
+unsigned long eventPasses();
 
 } // namespace qv::rt::detail

@@ -1,6 +1,7 @@
 #include "platform/rs232.h"
 
 #include "platform/deadline_p.h"
+#include "platform/hold_p.h"
 #include "platform/serialports.h"
 
 #include <QCoreApplication>
@@ -61,6 +62,7 @@ std::array<std::unique_ptr<Port>, kMaxPort + 1> &ports() {
 struct Query {
     Clock::time_point at{};
     int answer = INT_MIN;
+    unsigned long passes = 0; // detail::eventPasses() then
 };
 
 std::array<Query, kMaxPort + 1> &queries() {
@@ -373,7 +375,10 @@ int GetInQLen(int port) {
     if (!p && status == kRS232InvalidPort)
         return status;
     Query &q = queries()[port];
-    const bool polling = Clock::now() - q.at < kPollingGap;
+    // A loop that handles events in between waits there; a sleep here would only add to it (a
+    // millisecond on every request of a calibration series, whose drop of what is left on the
+    // line comes right after the last reply's look, 3 % of the series).
+    const bool polling = Clock::now() - q.at < kPollingGap && q.passes == detail::eventPasses();
     // What waits, or why nothing can: a port not open, a line that failed with nothing left.
     const auto answer = [&] {
         if (!p)
@@ -397,6 +402,7 @@ int GetInQLen(int port) {
     }
     q.at = Clock::now();
     q.answer = n;
+    q.passes = detail::eventPasses();
     return n;
 }
 

@@ -74,9 +74,9 @@ int ComWrt(int port, const char *buffer, int count);
 int ComRd(int port, char *buffer, int count);
 // Bytes waiting in the input queue, never more than the input queue size; -3 when the port is
 // not open, -4 when the line has failed and nothing is left to read. A program may poll this in
-// a tight loop without pumping events: a call that comes right after the previous one and would
-// give the same answer first waits up to a millisecond for more bytes, so that the loop sleeps
-// rather than spins, and still sees a new byte at once.
+// a tight loop without pumping events: a call that comes right after the previous one, with no
+// ProcessSystemEvents between, and would give the same answer first waits up to a millisecond
+// for more bytes, so that the loop sleeps rather than spins, and still sees a new byte at once.
 int GetInQLen(int port);
 
 } // namespace qv::rt

@@ -363,6 +363,44 @@ class AppTest : public QObject {
         QCOMPARE(fileBytes(project.file(kHistoryFileName)), history);
     }
 
+    // A serial station opens on its port: what the settings file keeps replaces the resource
+    // file's values before the first attempt, which goes there, with no "TCP Client" box. A value
+    // its control does not take (too long, out of range, not a number) is left out, one line
+    // each. A committed POWER is kept at once.
+    void theStationOpensOnWhatItKept() {
+        qvtest::ScratchProject project;
+        rig_->select(qvtest::Link::Serial); // the pty answers to its COM port number
+        qvtest::loadPanels();               // as the resource file has them
+        const QString ini = project.file(kSettingsFileName);
+        const QByteArray com = QByteArray::number(qvtest::kRigComPort);
+        QVERIFY(qvtest::writeFile(ini,
+                                  "[link]\nprotocol=0\ncom_port=" + com +
+                                      "\naddress=sensor.local\ntcp_port=" + QByteArray(32, '1') +
+                                      "\n[calibration]\npower=600\nset_value=-1\nmax_delta=ten\n"));
+        const int checks = rig_->framesOf(qvsim::command::GetVersion);
+        qvtest::PopupRecorder popups;
+        qvtest::StderrCapture err;
+        InitVars();
+        QCOMPARE(err.text().count("quorvat: the settings file " + QFile::encodeName(ini) +
+                                  " holds no valid "),
+                 3);
+        QVERIFY(popups.count() == 0 && rig_->framesOf(qvsim::command::GetVersion) == checks + 1);
+        QCOMPARE(qvtest::statusLine(), QByteArray(qvsim::Options().version.c_str()));
+        QVERIFY(qvtest::attr(panel, P_COMPORT, rt::ATTR_VISIBLE) == 1 &&
+                qvtest::boxValue(P_COMPORT) == qvtest::kRigComPort);
+        QStringList shown; // as the operator reads them
+        for (int c : {INTERFACEP_EDITCOMMUNICATIONPROTOCOL, INTERFACEP_EDITSELECTCOMPORT,
+                      INTERFACEP_STRINGIPADRESS, INTERFACEP_STRINGPORTNUMBER, P_EDITPOWER,
+                      P_EDITSETVALUE, P_EDITMAXDELTA}) {
+            const QWidget *w = qvtest::widget(shown.size() < 4 ? interfacepanel : panel, c);
+            shown << w->property(w->inherits("QComboBox") ? "currentText" : "text").toString();
+        }
+        QCOMPARE(shown.join(' '), "RS-232 " + com + " sensor.local 10001 600 1000 100");
+        qvtest::typeInto(panel, P_EDITPOWER, "700");
+        QVERIFY(qvtest::waitFor([&] { return qvtest::fileBytes(ini).contains("power=700\n"); }));
+        rt::SettingsClose();
+    }
+
     // The history stays beside the program while a write there works, the try leaving no trace,
     // not even on an old temporary. Where writes fail for everyone, root included (/proc), it goes
     // to the data folder, made for it. When no folder can hold it, start-up says so and goes on.

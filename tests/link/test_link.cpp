@@ -58,10 +58,12 @@ class LinkTest : public QObject {
     QString unitPath() const { return project_->file("unit/IPComboBoxQuorvatv60.ipa"); }
     QByteArray unitName() const { return QFile::encodeName(unitPath()); }
 
-    // Start-up with `addresses` in the history file, pointed at the simulator over `link`.
+    // Start-up with `addresses` in the history file, pointed at the simulator over `link`: no link
+    // an earlier test accepted replaces it.
     void startUp(const QByteArrayList &addresses, Link link = Link::Tcp) {
         loadPanels();
         QVERIFY(writeFile(historyPath(), historyRecords(addresses)));
+        QFile::remove(project_->file(kSettingsFileName));
         rig_->select(link);
         InitVars();
         QCOMPARE(ctrlText(interfacepanel, INTERFACEP_STATUS), QByteArray(kVersion));
@@ -282,9 +284,16 @@ class LinkTest : public QObject {
             }));
             QVERIFY(rt::testing::PanelWidget(interfacepanel)->isVisible());
         }
+        // ACCEPT keeps the link that was tried, not an address typed without Enter.
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "typed.only");
         click(interfacepanel, INTERFACEP_BUTTONACCEPT);
         QVERIFY(panelHidden());
+        rt::SetCtrlVal(interfacepanel, INTERFACEP_STRINGIPADRESS, "127.0.0.1");
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
+        const QByteArray accepted =
+            "[link]\naddress=127.0.0.1\ncom_port=" + QByteArray::number(kRigComPort) +
+            "\nprotocol=0\ntcp_port=" + port + "\n";
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted);
 
         // TCP/IP tried, then discarded: back to the serial line, checked again.
         QVERIFY(openConnectionPanel());
@@ -296,6 +305,7 @@ class LinkTest : public QObject {
         QVERIFY(comprotocol == 0 && comport == kRigComPort); // both read from the selectors
         QCOMPARE(ctrlText(panel, P_DISPSTATUS), QByteArray(kVersion));
         expectLayout(false);
+        QCOMPARE(fileBytes(project_->file(kSettingsFileName)), accepted); // the try is not kept
     }
 
     // The device line for each state a port can be in. Root may use every device, so the
