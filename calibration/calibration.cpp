@@ -93,11 +93,15 @@ Series TakeReadings(int count, Readings *out, const SeriesOptions &how) {
     }
     TrendMarkEvent(TrendEvent::CalibrationEnd);
     for (int k = 0; k < 6; ++k) {
+        // Through pointers: g++ 12 with -fsanitize=undefined stores through a conditional
+        // expression of two arrays into the wrong one.
+        double *means = k < 3 ? out->raw : out->calibrated;
+        double *sds = k < 3 ? out->rawSd : out->calibratedSd;
         const double mean = sum[k] / count;
-        (k < 3 ? out->raw : out->calibrated)[k % 3] = mean;
+        means[k % 3] = mean;
         // Over the readings themselves (n, not n - 1): the record states what was measured.
         const double variance = squares[k] / count - mean * mean;
-        (k < 3 ? out->rawSd : out->calibratedSd)[k % 3] = variance > 0 ? std::sqrt(variance) : 0;
+        sds[k % 3] = variance > 0 ? std::sqrt(variance) : 0;
     }
     // As the calibration has always worked them out: whole numbers, the fraction dropped.
     out->meanD = static_cast<u16>(sumD / static_cast<std::uint32_t>(count));
