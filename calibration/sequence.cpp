@@ -136,19 +136,21 @@ void finish(Outcome &o) {
 // The steps in turn; the first that fails ends the run, and nothing is written to the sensor
 // after it. A line that goes fails the step under way: another sensor may come back.
 void run(Outcome &o) {
-    step(1, "LINK CHECK");
-    if (!TryToConnect()) {
-        fail(o, "link", "timeout", "NO SENSOR ANSWERS");
-        return;
-    }
-    const unsigned line = LinkGeneration();
-    const auto lost = [line] { return LinkGeneration() != line || LinkLost(); };
     const auto stopped = [&o](const char *event) {
         if (!stopRequested)
             return false;
         fail(o, event, "stopped", "STOPPED");
         return true;
     };
+    step(1, "LINK CHECK");
+    if (stopped("link"))
+        return;
+    if (!TryToConnect()) {
+        fail(o, "link", "timeout", "NO SENSOR ANSWERS");
+        return;
+    }
+    const unsigned line = LinkGeneration();
+    const auto lost = [line] { return LinkGeneration() != line || LinkLost(); };
 
     step(2, "GET CF");
     if (stopped("getcf"))
@@ -237,9 +239,10 @@ void CalibrateSensor() {
                   sensorSerial, operatorName, whiteReference);
     if (!ConfirmPopup("CALIBRATE SENSOR", text))
         return;
+    // Cleared before the dimming's pump: a STOP clicked once the run was confirmed counts.
+    stopRequested = 0;
     SetButtonsDimmed(1);
     poll = 0;
-    stopRequested = 0;
     sequenceRunning = 1;
     NewSequenceId();
     ClearResult();
