@@ -1,7 +1,10 @@
 #include "app/handlers.h"
 
+#include "app/station.h"
+#include "calibration/autopower.h"
 #include "calibration/calibration.h"
 #include "calibration/readback.h"
+#include "calibration/sequence.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "link/remembered.h"
@@ -11,11 +14,11 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/help.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 
-#include <chrono>
-#include <thread>
+#include <cstdio>
 
 namespace qv {
 
@@ -43,6 +46,18 @@ const char InfoDispBarsRAW[] = " Displays the RAW values of RED, GREEN and BLUE.
 const char InfoDispBars[] = " Displays the calibrated values of RED, GREEN and BLUE. \n Formula: "
                             "CALIBRATED DATA = (RAW DATA * CF) / 1000 ";
 const char InfoStatus[] = " Displays serial interface status messages.";
+const char InfoButtonAutoPower[] =
+    " Finds the POWER at which the RAW DATAS of the WHITE target are nearest SET VALUE, \n so "
+    "that the calibration factors come out near 1024. ";
+const char InfoButtonCalibrate[] =
+    " Calibrates the sensor whose SENSOR SERIAL is entered, in one run: \n link check, GET CF, "
+    "AUTO POWER, CALCULATE CALIBRATION FACTORS, \n a check of the new factors, FINISH "
+    "CALIBRATION. \n Enter in SENSOR SERIAL starts it too. ";
+const char InfoStringOperator[] = " Who calibrates: kept for the next start. ";
+const char InfoStringSerial[] =
+    " The serial number of the sensor to calibrate: type it or scan it. ";
+const char InfoStringReference[] = " The ID of the WHITE reference tile: kept for the next start. ";
+const char InfoDispResult[] = " The result of the last CALIBRATE SENSOR run. ";
 const char InfoWhiteTarget[] =
     " Make sure, that the sensor shines on a WHITE target! \n Select a proper POWER value that the "
     "RAW DATAS are within the dynamic range.  \n Repeat as long as the intensity for the RAW DATAS "
@@ -50,21 +65,35 @@ const char InfoWhiteTarget[] =
 
 namespace {
 
-constexpr double kPause = 0.5;
+// The line (LinkGeneration) the last CALCULATE by hand started on: its outcome, calcOutcome,
+// holds for this sensor only while the line has stayed.
+unsigned calculatedOnLine = 0;
 
-// Half a second in which the panel does not react: no events are pumped, so what the program
-// has set is drawn first. It sleeps in short steps rather than spinning, on the shared clock
-// variables. After a close there is nothing left to pause for.
-void pause() {
-    if (closing)
-        return;
-    ProcessDrawEvents();
-    tstart = Timer();
-    tdiff = 0.0;
-    while (tdiff < kPause) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        tdiff = Timer() - tstart;
-    }
+// FINISH writes the boxes' factors into the sensor's EEPROM. Unless a CALCULATE passed on this
+// very line they may be the previous sensor's, or a failed calculation's: the operator is asked
+// first. True when FINISH may go on.
+bool finishMayWrite() {
+    const bool thisLine = calculatedOnLine == LinkGeneration() && !LinkLost();
+    if (closing || (thisLine && calcOutcome == CalcOutcome::Passed))
+        return true;
+    const bool failed =
+        thisLine && (calcOutcome == CalcOutcome::Spread || calcOutcome == CalcOutcome::Range ||
+                     calcOutcome == CalcOutcome::Timeout);
+    u16 red = 0, green = 0, blue = 0;
+    GetCtrlVal(panel, P_EDITCFR, &red);
+    GetCtrlVal(panel, P_EDITCFG, &green);
+    GetCtrlVal(panel, P_EDITCFB, &blue);
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  " %s \n FINISH CALIBRATION would write these calibration factors to the EEPROM "
+                  "of the sensor: \n RED %u, GREEN %u, BLUE %u \n %s \n Write them anyway? ",
+                  failed ? "The last CALCULATE CALIBRATION FACTORS on this sensor failed."
+                         : "No CALCULATE CALIBRATION FACTORS has passed since the link to this "
+                           "sensor was opened.",
+                  unsigned{red}, unsigned{green}, unsigned{blue},
+                  failed ? "They are not this sensor's calibration."
+                         : "They may be another sensor's.");
+    return ConfirmPopup("ATTENTION!", text) != 0;
 }
 } // namespace
 
@@ -73,7 +102,7 @@ int CBF_ButtonSendPower(int, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         if (!closing && ConfirmPopup("SEND POWER", InfoWhiteTarget))
             SendCalibPara();
-        pause();
+        Pause();
         GetCF();
         GetData();
         SetButtonsDimmed(0);
@@ -108,11 +137,13 @@ int CBF_ButtonGo(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoButtonGo);
 }
 
-// STOP only clears the run flag; the GO loop ends at its next turn and its handler restores
-// the buttons.
+// STOP only asks: the GO loop ends at its next turn, AUTO POWER and CALIBRATE SENSOR after the
+// step under way, and their handlers restore the buttons.
 int CBF_ButtonStop(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT)
+    if (event == EVENT_COMMIT) {
         poll = 0;
+        stopRequested = 1;
+    }
     return HelpOnRightClick(event, InfoButtonStop);
 }
 
@@ -121,12 +152,13 @@ int CBF_ButtonCalcCF(int, int, int event, void *, int, int) {
         SetButtonsDimmed(1);
         const unsigned line = LinkGeneration();
         CalcCF();
+        calculatedOnLine = line;
         RecordCalculation();
         // Whatever the calculation did, the boxes' factors go to the sensor; but not to what may
         // be another sensor once the line went during the series.
         if (LinkGeneration() == line && !LinkLost()) {
             SendCF();
-            pause();
+            Pause();
             GetData();
         }
         SetButtonsDimmed(0);
@@ -138,6 +170,13 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR, kColorRed);
         SetButtonsDimmed(1);
+        if (!finishMayWrite()) {
+            RecordFinishDeclined();
+            SetCtrlAttribute(panelHandle, P_BUTTONFINISHCALIB, ATTR_CMD_BUTTON_COLOR,
+                             kColorLightGrey);
+            SetButtonsDimmed(0);
+            return 0;
+        }
         if (!closing)
             MessagePopup("INFO!", InfoButtonFinishCalib);
         TrendMarkEvent(TrendEvent::Finish);
@@ -147,9 +186,9 @@ int CBF_ButtonFinishCalib(int panelHandle, int, int event, void *, int, int) {
         const auto held = [line] { return LinkGeneration() == line && !LinkLost(); };
         SendPara();
         if (held()) {
-            pause();
+            Pause();
             SendCF();
-            pause();
+            Pause();
         }
         const std::uint16_t sent[3] = {cfrot, cfgruen, cfblau};
         // Closed before the read: nothing was finished, and there is no read-back to judge.
@@ -183,6 +222,9 @@ int CBF_EditCFB(int, int, int event, void *, int, int) {
 }
 
 int CBF_EditSetValue(int, int, int event, void *, int, int) {
+    // The window follows every value the box takes, typed or stepped.
+    if (event == EVENT_COMMIT || event == EVENT_VAL_CHANGED)
+        ShowTargetWindow();
     if (event == EVENT_COMMIT)
         RememberEntry(P_EDITSETVALUE);
     return HelpOnRightClick(event, InfoEditSetValue);
@@ -203,6 +245,43 @@ int CBF_DispBars(int, int, int event, void *, int, int) {
 }
 int CBF_DispStatus(int, int, int event, void *, int, int) {
     return HelpOnRightClick(event, InfoStatus);
+}
+
+int CBF_ButtonAutoPower(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        SetButtonsDimmed(1);
+        if (!closing && ConfirmPopup("AUTO POWER", InfoWhiteTarget))
+            AutoPowerByHand();
+        SetButtonsDimmed(0);
+    }
+    return HelpOnRightClick(event, InfoButtonAutoPower);
+}
+
+int CBF_ButtonCalibrate(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        CalibrateSensor();
+    return HelpOnRightClick(event, InfoButtonCalibrate);
+}
+
+int CBF_StringOperator(int, int control, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        CommitStationField(control);
+    return HelpOnRightClick(event, InfoStringOperator);
+}
+
+int CBF_StringSerial(int, int, int event, void *, int eventData1, int) {
+    SensorSerialEvent(event, eventData1);
+    return HelpOnRightClick(event, InfoStringSerial);
+}
+
+int CBF_StringReference(int, int control, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        CommitStationField(control);
+    return HelpOnRightClick(event, InfoStringReference);
+}
+
+int CBF_DispResult(int, int, int event, void *, int, int) {
+    return HelpOnRightClick(event, InfoDispResult);
 }
 
 } // namespace qv

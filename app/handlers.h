@@ -18,6 +18,12 @@ extern const char InfoDispBarsRAW[];
 extern const char InfoDispBars[];
 extern const char InfoStatus[];
 extern const char InfoWhiteTarget[];
+extern const char InfoButtonAutoPower[];
+extern const char InfoButtonCalibrate[];
+extern const char InfoStringOperator[];
+extern const char InfoStringSerial[];
+extern const char InfoStringReference[];
+extern const char InfoDispResult[];
 
 int CBF_ButtonSendPower(int panelHandle, int control, int event, void *callbackData, int eventData1,
                         int eventData2);
@@ -50,6 +56,18 @@ int CBF_DispBarsRAW(int panelHandle, int control, int event, void *callbackData,
 int CBF_DispBars(int panelHandle, int control, int event, void *callbackData, int eventData1,
                  int eventData2);
 int CBF_DispStatus(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                   int eventData2);
+int CBF_ButtonAutoPower(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                        int eventData2);
+int CBF_ButtonCalibrate(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                        int eventData2);
+int CBF_StringOperator(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                       int eventData2);
+int CBF_StringSerial(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                     int eventData2);
+int CBF_StringReference(int panelHandle, int control, int event, void *callbackData, int eventData1,
+                        int eventData2);
+int CBF_DispResult(int panelHandle, int control, int event, void *callbackData, int eventData1,
                    int eventData2);
 
 } // namespace qv

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/callbacks.h"
+#include "app/station.h"
 #include "link/connectpanel.h"
 #include "link/link.h"
 #include "link/remembered.h"
@@ -11,6 +12,7 @@
 #include "protocol/codec.h"
 #include "shell/buttons.h"
 #include "shell/controls.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 #include "trend/trend.h"
 #include "trend/trendwindow.h"
@@ -127,9 +129,14 @@ void InitVars() {
 
     chooseHistoryFile();
     openSettingsFile();
-    TrendKeepClear({P_GROUPCOMMANDS, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
+    RestoreStationFields();
+    // Where the trend window finds no room beside the main panel, it may cover the banner, never
+    // the readings below it (the raw ones with their target), the commands or the station's fields.
+    TrendKeepClear(
+        {P_GROUPRAW, P_GROUPCOMMANDS, P_GROUPSENSOR, P_DISPSTATUS, P_IPADRESS, P_COMPORT});
 
     ShowLogo(5);
+    ShowTargetWindow();
     InitIpAdressComboBox();
     RestoreRemembered(); // the first attempt goes to the link the station last accepted
     InitConnectPanel();
@@ -138,6 +145,7 @@ void InitVars() {
     SetButtonsDimmed(1);
     TryToConnect();
     SetButtonsDimmed(0);
+    FocusSensorSerial();
     StartLinkWatch();
 }
 

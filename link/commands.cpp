@@ -23,15 +23,22 @@ namespace {
 
 constexpr double kReplyLimit = 2.0;
 
+// LinkGeneration() when `found` was read, and when factors were last written; 0: never. Factors
+// read after a write on the same line are the program's, not what the sensor came with.
+unsigned foundOnLine = 0, writtenOnLine = 0;
+u16 found[3];
+
 void failureReport() {
     SetCtrlVal(panel, P_DISPSTATUS, "TIMEOUT");
-    if (!closing)
+    if (!closing && !sequenceRunning)
         MessagePopup(version, InfoTimeoutVer);
 }
 
 // Builds and writes one frame of a write-only command. A write that does not take the whole
 // frame is reported, and the caller sends nothing more.
 bool sendFrame(u16 code, u16 row) {
+    if (code == ORDER_SETCF || code == ORDER_SETPARA_END)
+        writtenOnLine = LinkGeneration();
     order = code;
     FillTxBuf(order, row);
     if (SendRequest())
@@ -49,34 +56,41 @@ bool request(u16 code, int words) {
 
 } // namespace
 
-void SendPara() {
+bool SendPara() {
     if (closing)
-        return;
+        return false;
     CopyVarsToPP();
     if (!sendFrame(ORDER_SETPARA, 0))
-        return;
+        return false;
     for (u16 row = 0; row < kTeachRows; ++row)
         if (!sendFrame(ORDER_SETTEACH, row))
-            return;
-    sendFrame(ORDER_SETPARA_END, 0);
+            return false;
+    return sendFrame(ORDER_SETPARA_END, 0);
 }
 
-void SendCalibPara() {
+bool SendCalibPara() {
     if (closing)
-        return;
+        return false;
     GetCtrlVal(panel, P_EDITPOWER, &power);
     const u16 block[14] = {power, 0, 32768, 0, 10, 0, 1, 0, 0, 0, 0, 3000, 3500, 0};
     std::copy(std::begin(block), std::end(block), pp);
-    sendFrame(ORDER_SETPARA, 0);
+    return sendFrame(ORDER_SETPARA, 0);
 }
 
-void SendCF() {
+bool SendCF() {
     if (closing)
-        return;
+        return false;
     GetCtrlVal(panel, P_EDITCFR, &cfrot);
     GetCtrlVal(panel, P_EDITCFG, &cfgruen);
     GetCtrlVal(panel, P_EDITCFB, &cfblau);
-    sendFrame(ORDER_SETCF, 0);
+    return sendFrame(ORDER_SETCF, 0);
+}
+
+bool FactorsAsFound(u16 (&cf)[3]) {
+    if (foundOnLine != LinkGeneration())
+        return false;
+    std::copy(std::begin(found), std::end(found), cf);
+    return true;
 }
 
 bool ReadFactors() {
@@ -86,6 +100,10 @@ bool ReadFactors() {
     cfrot = pp[0];
     cfgruen = pp[1];
     cfblau = pp[2];
+    if (foundOnLine != LinkGeneration() && writtenOnLine != LinkGeneration()) {
+        foundOnLine = LinkGeneration();
+        found[0] = cfrot, found[1] = cfgruen, found[2] = cfblau;
+    }
     SetCtrlVal(panel, P_EDITCFR, cfrot);
     SetCtrlVal(panel, P_EDITCFG, cfgruen);
     SetCtrlVal(panel, P_EDITCFB, cfblau);

@@ -92,9 +92,9 @@ const char *TcpErrorText(int code) {
     return "Connection to server failed";
 }
 
-void TryToConnect(bool keepDevice) {
+bool TryToConnect(bool keepDevice) {
     if (closing)
-        return;
+        return false;
     sameDevice = keepDevice;
     SetCtrlVal(interfacepanel, INTERFACEP_STATUS, "TRY");
     GetCtrlVal(interfacepanel, INTERFACEP_EDITCOMMUNICATIONPROTOCOL, &comprotocol);
@@ -115,7 +115,7 @@ void TryToConnect(bool keepDevice) {
         SetCtrlAttribute(panel, P_IPADRESS, ATTR_VISIBLE, 1);
         InitTCP_IP();
     }
-    CheckComLine();
+    return CheckComLine();
 }
 
 void InitRS232() {
@@ -153,7 +153,10 @@ void InitTCP_IP() {
     SetWaitCursor(0);
     if (ret < 0) {
         CopyText(szStatus, TcpErrorText(ret));
-        MessagePopup("TCP Client", szStatus);
+        if (sequenceRunning)
+            SetCtrlVal(panel, P_DISPSTATUS, szStatus);
+        else
+            MessagePopup("TCP Client", szStatus);
         return;
     }
     LineOpened();

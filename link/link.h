@@ -11,7 +11,8 @@ namespace qv {
 // serial link opens the device it was last opened on while the COM number stays, wherever that
 // device is now (the number follows it); when it is gone, what the number means now, unless
 // `keepDevice` (FINISH's reconnect: never another sensor), when it says the device is not found.
-void TryToConnect(bool keepDevice = false);
+// True when the sensor answered the check.
+bool TryToConnect(bool keepDevice = false);
 // Opens `comport`; a failure's text goes to szStatus and the status line.
 void InitRS232();
 // Connects to ipBuf:portNum; a failure's text goes to szStatus and a "TCP Client" box.

@@ -58,6 +58,10 @@ void applyDisplay(Control &c) {
     QWidget *w = c.widget;
     if (!w)
         return;
+    if (c.lookDirty) {
+        c.lookDirty = false;
+        applyLook(c);
+    }
     switch (c.style) {
     case CTRL_NUMERIC_INDICATOR:
         static_cast<QLabel *>(w)->setText(numberText(c));
@@ -140,10 +144,20 @@ void applyLook(Control &c) {
         break;
     }
     case CTRL_NUMERIC_INDICATOR:
-    case CTRL_TEXT_INDICATOR:
         w->setAutoFillBackground(true);
         pal.setColor(QPalette::Window, ColorOf(c.bgColor));
         break;
+    case CTRL_TEXT_INDICATOR: {
+        w->setAutoFillBackground(true);
+        pal.setColor(QPalette::Window, ColorOf(c.bgColor));
+        auto *l = static_cast<QLabel *>(w);
+        const Qt::Alignment across = c.justify == VAL_CENTER_JUSTIFIED  ? Qt::AlignHCenter
+                                     : c.justify == VAL_RIGHT_JUSTIFIED ? Qt::AlignRight
+                                                                        : Qt::AlignLeft;
+        l->setAlignment(across | Qt::AlignVCenter);
+        l->setWordWrap(c.wrap);
+        break;
+    }
     case CTRL_POPUP_RING:
     case CTRL_POPUP_RING_LS:
         static_cast<PopupRingButton *>(w)->setFaceColor(ColorOf(c.frameColor));

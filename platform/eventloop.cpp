@@ -87,6 +87,10 @@ int ProcessSystemEvents() {
     if (!d)
         return kUIENotInitialized;
     ++passes;
+    // A pass nested in a callback dispatches posted events only once something new is posted:
+    // events posted before that callback began (a click's commit queued behind the click that
+    // started it) would wait until it returns. They are delivered here, in their order.
+    QCoreApplication::sendPostedEvents();
     if (!r.lastPumpIdle) {
         r.lastPumpIdle = !d->processEvents(QEventLoop::AllEvents);
         return 0;

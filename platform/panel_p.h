@@ -64,8 +64,12 @@ struct Control {
     bool bold = false;
     bool italic = false;
     int arrowOnly = 0;
+    int justify = VAL_LEFT_JUSTIFIED;                  // text indicator
+    bool wrap = false;                                 // text indicator
+    int markLow = VAL_NO_MARK, markHigh = VAL_NO_MARK; // numeric bar
     bool displayDirty = false;
-    bool edited = false; // string control: typed in since its last commit
+    bool lookDirty = false; // a display's colour, drawn with its value
+    bool edited = false;    // string control: typed in since its last commit
 
     bool isString() const { return style == CTRL_STRING || style == CTRL_STRING_LS; }
     bool isRing() const {

@@ -112,6 +112,11 @@ int loadControl(Panel &p, const QJsonObject &o, const QString &fileName) {
     c->buttonColor = colorFrom(o.value("button_color"), c->buttonColor);
     c->pointSize = o.value("point_size").toInt(0);
     c->bold = o.value("bold").toBool(false);
+    const QString justify = o.value("justify").toString();
+    c->justify = justify == QLatin1String("center")  ? VAL_CENTER_JUSTIFIED
+                 : justify == QLatin1String("right") ? VAL_RIGHT_JUSTIFIED
+                                                     : VAL_LEFT_JUSTIFIED;
+    c->wrap = o.value("wrap").toBool(false);
     c->visible = o.value("visible").toBool(true);
     c->dimmed = o.value("dimmed").toBool(false);
     const QJsonValue value = o.value("value");

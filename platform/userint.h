@@ -49,12 +49,20 @@ constexpr int ATTR_CTRL_STYLE = 611;        // read only
 constexpr int ATTR_CTRL_TAB_POSITION = 612; // setting one shifts the controls in between
 constexpr int ATTR_TAKES_INPUT = 620;       // read only: 1 when the control can hold the focus
 constexpr int ATTR_NEXT_CTRL = 621; // read only: next control in creation order, 0 after the last
+// On numeric and text indicators drawn together with their value, at the screen's rate.
 constexpr int ATTR_TEXT_COLOR = 680;
 constexpr int ATTR_TEXT_FONT_NAME_LENGTH = 681; // read only
 constexpr int ATTR_TEXT_FONT = 682;
 constexpr int ATTR_TEXT_BOLD = 683;
 constexpr int ATTR_TEXT_POINT_SIZE = 686;
 constexpr int ATTR_TEXT_ITALIC = 687;
+// Text displays (text indicators): where a line of the text sits, VAL_LEFT_JUSTIFIED (the
+// default), VAL_CENTER_JUSTIFIED or VAL_RIGHT_JUSTIFIED; any other value is kUIEValueInvalid.
+// The text is centred vertically.
+constexpr int ATTR_TEXT_JUSTIFY = 688;
+// Text displays: 1 breaks a text too long for the display into lines at its spaces (a word
+// longer than a line is cut); 0, the default, keeps one line, cut at the display's edge.
+constexpr int ATTR_TEXT_WRAP = 689;
 constexpr int ATTR_TEXT_BGCOLOR = 690;
 constexpr int ATTR_DATA_TYPE = 710;          // rings: the type of the item values
 constexpr int ATTR_RING_POPUP_ARROW = 755;   // pop-up rings: draw the drop-down arrow
@@ -63,6 +71,15 @@ constexpr int ATTR_STRING_TEXT_LENGTH = 761; // read only
 constexpr int ATTR_TEXT_SELECTION_START = 762;
 constexpr int ATTR_TEXT_SELECTION_LENGTH = 763;
 constexpr int ATTR_CMD_BUTTON_COLOR = 880;
+// Numeric bars: a window on the bar's scale, from the low mark to the high mark (both included,
+// in the bar's units), drawn as a shaded band with a line at each end, the lines over the bar's
+// fill. Each mark is 0 or above, or VAL_NO_MARK (the default); the band is drawn while both are
+// set and low <= high, so the program may move them one at a time. Only the part within the
+// bar's scale shows. A value below VAL_NO_MARK is kUIEValueInvalid; on any other control both
+// attributes are kUIEAttrInvalid.
+constexpr int ATTR_BAR_MARK_LOW = 890;
+constexpr int ATTR_BAR_MARK_HIGH = 891;
+constexpr int VAL_NO_MARK = -1;
 
 // ---- Panel attributes (GetPanelAttribute). ----
 constexpr int ATTR_NUM_CTRLS = 1001;
@@ -74,6 +91,11 @@ constexpr int ATTR_PANEL_FIRST_CTRL = 1002; // 0 when the panel has no control
 // shown and the window system has told them.
 constexpr int ATTR_TITLEBAR_THICKNESS = 1003;
 constexpr int ATTR_FRAME_THICKNESS = 1004;
+
+// ---- ATTR_TEXT_JUSTIFY. ----
+constexpr int VAL_LEFT_JUSTIFIED = 0;
+constexpr int VAL_RIGHT_JUSTIFIED = 1;
+constexpr int VAL_CENTER_JUSTIFIED = 2;
 
 // ---- Colours are 0xRRGGBB; this one means "no background". ----
 constexpr int VAL_TRANSPARENT = 0x1000000;

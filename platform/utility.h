@@ -76,6 +76,23 @@ int ReadLine(int handle, char *buffer, int maxChars);
 // feed. Returns the bytes written including the line feed, or kFileError.
 int WriteLine(int handle, const char *buffer, int count);
 
+constexpr int kFileExists = -5;  // RenameFile: a file of the new name is there
+constexpr int kFileRefused = -6; // AppendToSharedFile: its check refused the file
+
+// Gives the file `from` the name `to` in one step, never replacing a file of that name.
+// Returns 0, kFileExists, or kFileError.
+int RenameFile(const char *from, const char *to);
+
+// What AppendToSharedFile's check makes of a file's first line.
+enum class FirstLine {
+    Append,
+    Refuse,   // the file is left as it is, and kFileRefused returned
+    MovedAway // the check renamed the file: the append starts again on the one now at the path
+};
+// Called under the lock with the file's path and its first line, without its line end (cut to
+// 1023 bytes), and the caller's `data`.
+using FirstLineCheck = FirstLine (*)(const char *path, const char *firstLine, void *data);
+
 // Appends `text` to the file `path` (made when missing) as one step, for a file that several
 // programs append lines to, other instances of this one among them:
 // - under an exclusive lock on the file itself (flock; LockFileEx on Windows), held until done,
@@ -83,11 +100,18 @@ int WriteLine(int handle, const char *buffer, int count);
 // - `header` first when the file is new or empty (seen under the lock: only one writer writes
 //   it); `lineEnd` first when its last byte is not a line feed, so that a last line without its
 //   end (edited by hand, say) is ended rather than glued to;
+// - `check`, when given, first sees the first line of a file that holds one (see FirstLine);
+// - a file that another program renamed while this one waited for its lock is left alone: the
+//   append goes to the file now at `path`, so nothing is added to a file renamed away;
 // - when a write fails (a full disk) the file is cut back to the size it had, so that it holds
 //   whole lines only. A file made here stays after that, empty: another program may be waiting
 //   on its lock.
-// `header` and `lineEnd` may be null. Returns 0, or kFileError.
-int AppendToSharedFile(const char *path, const char *header, const char *lineEnd, const char *text);
+// `header`, `lineEnd` and `check` may be null. Returns 0, kFileRefused, or kFileError.
+int AppendToSharedFile(const char *path, const char *header, const char *lineEnd, const char *text,
+                       FirstLineCheck check = nullptr, void *data = nullptr);
+
+// This process's ID: instances of the program running at once have different ones.
+long ProcessId();
 
 // ---- Strings. ----
 // Bounded copies into fixed-size texts: the result is cut to fit and always NUL-terminated.

@@ -26,14 +26,30 @@ void BarWidget::setFillColor(const QColor &color) {
     update();
 }
 
+void BarWidget::setWindow(double low, double high) {
+    windowLow_ = low;
+    windowHigh_ = high;
+    update();
+}
+
+int BarWidget::xOf(const QRect &trough, double value) const {
+    const double frac = std::clamp((value - low_) / (high_ - low_), 0.0, 1.0);
+    return trough.left() + static_cast<int>(frac * trough.width() + 0.5);
+}
+
 void BarWidget::paintEvent(QPaintEvent *) {
     QPainter p(this);
     const QRect r = rect();
     p.fillRect(r, palette().color(QPalette::Mid));
     const QRect trough = r.adjusted(1, 1, -1, -1);
     p.fillRect(trough, QColor(0xF4, 0xF4, 0xF4));
-    const double frac = std::clamp((value_ - low_) / (high_ - low_), 0.0, 1.0);
-    const int w = static_cast<int>(frac * trough.width() + 0.5);
+    const bool window =
+        windowLow_ >= 0 && windowHigh_ >= windowLow_ && windowLow_ <= high_ && windowHigh_ >= low_;
+    const int x0 = xOf(trough, windowLow_), x1 = xOf(trough, windowHigh_);
+    if (window)
+        p.fillRect(QRect(x0, trough.top(), std::max(1, x1 - x0), trough.height()),
+                   QColor(0xD8, 0xD8, 0xD8));
+    const int w = xOf(trough, value_) - trough.left();
     if (w > 0)
         p.fillRect(QRect(trough.left(), trough.top(), w, trough.height()),
                    isEnabled() ? fill_ : fill_.lighter(160));
@@ -43,6 +59,14 @@ void BarWidget::paintEvent(QPaintEvent *) {
         const int x = trough.left() + trough.width() * q / 4;
         p.drawLine(x, trough.bottom() - 3, x, trough.bottom());
     }
+    // The window's ends stay in sight over the fill: where the fill stops between them, the
+    // reading is inside. An end beyond the scale is no edge and has no line.
+    if (!window)
+        return;
+    p.setPen(QPen(QColor(0x20, 0x20, 0x20), 2, Qt::SolidLine, Qt::FlatCap));
+    for (const auto &[mark, x] : {std::pair{windowLow_, x0}, std::pair{windowHigh_, x1}})
+        if (mark >= low_ && mark <= high_)
+            p.drawLine(QLineF(x, trough.top(), x, trough.bottom() + 1));
 }
 
 void DecorationWidget::paintEvent(QPaintEvent *) {

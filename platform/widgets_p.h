@@ -6,20 +6,24 @@
 
 namespace qv::rt::detail {
 
-// A horizontal bar that fills in proportion to its value between a low and a high limit.
+// A horizontal bar that fills in proportion to its value between a low and a high limit, and
+// may mark a window on its scale (negative ends: none).
 class BarWidget : public QWidget {
   public:
     explicit BarWidget(QWidget *parent) : QWidget(parent) {}
     void setRange(double low, double high);
     void setValue(double value);
     void setFillColor(const QColor &color);
+    void setWindow(double low, double high);
     double value() const { return value_; }
 
   protected:
     void paintEvent(QPaintEvent *event) override;
 
   private:
+    int xOf(const QRect &trough, double value) const;
     double low_ = 0, high_ = 100, value_ = 0;
+    double windowLow_ = -1, windowHigh_ = -1;
     QColor fill_{0x00, 0x80, 0xFF};
 };
 

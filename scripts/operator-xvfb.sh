@@ -2,8 +2,10 @@
 # An impatient operator at a real X server: the program under Xvfb with a window manager, the
 # simulator as the sensor, clicks and keys from xdotool while the program waits. Each scenario
 # checks what the sensor received, what the status line reads, whether a box came up and whether
-# the program ended, and leaves a screenshot in build/default/bin/screenshots/. The last one opens
-# the trend window on three screens and checks where it goes. Run after a build:
+# the program ended, and leaves a screenshot in build/default/bin/screenshots/. trend_placement
+# opens the trend window on three screens and checks where it goes; station_timing calibrates one
+# sensor by hand and with CALIBRATE SENSOR and prints the actions and seconds each way. Run after
+# a build:
 #
 #   ./scripts/operator-xvfb.sh [SCENARIO...]     all scenarios when none is named; see the end
 #   QUORVAT_PROGRAM_DIR=DIR ./scripts/operator-xvfb.sh ...
@@ -101,7 +103,7 @@ ended() { waitfor 15 gone "$1"; }
 # is taken from the screen.
 status() {
   local w; w=$(xdotool search --onlyvisible --name '^QUORVAT V6.0$' | head -1)
-  [ -n "$w" ] && xdotool windowraise "$w" && import -window "$w" -crop 552x26+16+472 +repage "$1"
+  [ -n "$w" ] && xdotool windowraise "$w" && import -window "$w" -crop 552x26+16+684 +repage "$1"
 }
 # Whether the status line holds any text: dark pixels inside its frame.
 has_text() { status "$work/now.png" && [ "$(convert "$work/now.png" -shave 4x4 -format '%[fx:minima<0.5]' info:)" = 1 ]; }
@@ -227,10 +229,13 @@ scenario_stray_bytes_before_try() {
 }
 
 scenario_trend_placement() {
-  echo "TREND beside the main panel, clear of its commands; closed, moved and reopened at the next start"
-  local screen size scale dir main trend mx my mw mh m t put first=$DISPLAY
-  for screen in 1600x1200:1 1920x1080:1 3200x2400:2; do
-    size=${screen%:*} scale=${screen#*:}
+  echo "TREND beside the main panel, or over its banner only; closed, moved and reopened at the next start"
+  local screen size scale where dir main trend mx my mw mh m t put first=$DISPLAY
+  # beside: the screen has room for the trend window beside the main panel. over: no side of it
+  # holds even the smallest trend window beside the main panel (760x724 with the SENSOR group),
+  # so it covers the panel's banner, clear of everything below it.
+  for screen in 1600x1200:1:over 1920x1080:1:beside 3200x2400:2:over; do
+    IFS=: read -r size scale where <<<"$screen"
     xserver "$size"
     dir=$(copy tcp)
     sim --port "$port" --log "$work/trend.$size.log"
@@ -241,8 +246,8 @@ scenario_trend_placement() {
     read -r mx my mw mh < <(inside "$main"); read -r -a m < <(outside "$main"); read -r -a t < <(outside "$trend")
     shot "trend-beside-$size.png"
     echo "  main panel at ${m[*]}, trend window at ${t[*]} (frames, device pixels)"
-    check "$size: clear of the commands and the status line" "apart ${t[*]} $((mx + 16 * scale)) $((my + 344 * scale)) $((728 * scale)) $((154 * scale))"
-    check "$size: clear of the main panel" "apart ${t[*]} ${m[*]}"
+    check "$size: clear of everything below the banner" "apart ${t[*]} $((mx + 16 * scale)) $((my + 74 * scale)) $((728 * scale)) $((636 * scale))"
+    [ "$where" = over ] || check "$size: clear of the main panel" "apart ${t[*]} ${m[*]}"
     check "$size: on the screen" "[ ${t[0]} -ge 0 ] && [ ${t[1]} -ge 0 ] && [ $((t[0] + t[2])) -le ${size%x*} ] && [ $((t[1] + t[3])) -le ${size#*x} ]"
     xdotool windowmove "$trend" $((40 * scale)) $((60 * scale)); sleep 0.3; put=$(inside "$trend")
     xdotool windowactivate --sync "$trend" key alt+F4; sleep 0.3
@@ -264,8 +269,128 @@ outside() {
 }
 apart() { [ $(($1 + $3)) -le "$5" ] || [ $(($5 + $7)) -le "$1" ] || [ $(($2 + $4)) -le "$6" ] || [ $(($6 + $8)) -le "$2" ]; }
 
+scenario_station_timing() {
+  # A sensor that wants POWER 192 rather than the factory 250: 5200 x 192 / 1000 = 998, the
+  # channels' mean nearest SET VALUE 1000, their spread 76 within MAX DELTA 100. Without noise,
+  # so that both ways end with the very same factors: 1000 x 1024 / 998, / 960, / 1036.
+  echo "One sensor calibrated by hand and with CALIBRATE SENSOR, at sensor speed: actions and seconds"
+  local how label dir log factors=() rows=() power=192
+  learn version
+  echo "  (load average at the start: $(cut -d' ' -f1-3 /proc/loadavg))"
+  for how in by_hand sequence; do
+    # The sensor as it comes, each time: factory factors, over a pseudo-terminal at 19200 baud.
+    log=$work/timing.$how.log label="CALIBRATE SENSOR"
+    [ "$how" = sequence ] || label="by hand"
+    sim --no-tcp --pty "$work/sensor" --pace --base 5200,5000,5400 --noise 0 --log "$log"
+    dir=$(copy serial)
+    # Who and with what are kept between runs: typed once a shift, not per sensor.
+    printf '[station]\noperator=M. Keller\nreference=WT-0042\n' >"$dir/QuorvatV60.ini"
+    start "$dir" QUORVAT_COM1="$work/sensor"
+    check "$label: the start-up check shows the version text" "waitfor 20 reads version"
+    xdotool mousemove --window "$(window "QUORVAT V6.0")" 380 40 # off the buttons, on the banner
+    actions=0 t0='' took='' last=''
+    "timed_$how"
+    rows+=("$(printf '%-17s %2d actions, the last at %5s s; done at %5s s' \
+      "$label" "$actions" "$last" "$took")")
+    check "$label: the buttons are live again" "soon 20 live 312 406 268"
+    shot "station-timing-${how//_/-}.png"
+    factors+=("$(last_factors "$log")")
+    check "$label: the sensor got the factors 1026 1066 988" "[ \"${factors[-1]}\" = '1026 1066 988' ]"
+    check "$label: it read back what was stored" \
+      "grep -q ',finish,.*,1026,1066,988,1026,1066,988,stored' $dir/calibrations.csv"
+    [ "$how" = by_hand ] || check "AUTO POWER found the POWER typed by hand" \
+      "grep -q ',power,.*,$power,1000,100,10,.*,found' $dir/calibrations.csv"
+    stop $p $s
+  done
+  check "both ways left the same factors in the sensor" "[ \"${factors[0]}\" = \"${factors[1]}\" ]"
+  printf '  %s\n' "${rows[@]}"
+  echo "  (load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
+}
+# A technician who knows the POWER: types it, SEND POWER, STOP after a look at the readings,
+# CALCULATE (it sends the factors), STOP, FINISH. Each action as soon as the program takes it.
+timed_by_hand() {
+  local n
+  act "double-click POWER (selects its value)"; click2 "QUORVAT V6.0" 70 307
+  act "type $power, Enter"; xdotool type "$power"; xdotool key Return
+  act "click SEND POWER"; click "QUORVAT V6.0" 96 384
+  n=$(frames "$log" 5); reply "SEND POWER"
+  check "SEND POWER's GO loop shows a reading" "soon 20 atleast $log 5 $((n + 2))"
+  act "click STOP"; click "QUORVAT V6.0" 656 384
+  check "CALCULATE is live again" "soon 20 live 32 406 268"
+  act "click CALCULATE CALIBRATION FACTORS"; click "QUORVAT V6.0" 166 420
+  reply "CONFIRM CALCULATION!"
+  # Counted once the 100 readings are in, as the box shows after them.
+  soon 30 shown "CALIBRATION PASSED!"; n=$(frames "$log" 5); reply "CALIBRATION PASSED!"
+  check "CALCULATE's GO loop shows a reading" "soon 20 atleast $log 5 $((n + 2))"
+  act "click STOP"; click "QUORVAT V6.0" 656 384
+  check "FINISH is live again" "soon 20 live 312 406 268"
+  act "click FINISH CALIBRATION"; click "QUORVAT V6.0" 446 420
+  reply "INFO!"
+  check "by hand: the finish is recorded as stored" \
+    "soon 30 grep -sq ',finish,.*,stored' $dir/calibrations.csv && took=\$(since)"
+}
+# The same sensor at the station: its serial scanned (typed, then Enter, as a scanner does), the
+# one confirmation, and the PASS on the panel.
+timed_sequence() {
+  act "scan SN-24-0117 (typed, Enter)"
+  xdotool windowactivate --sync "$(window "QUORVAT V6.0")" type SN-24-0117
+  xdotool key Return
+  reply "CALIBRATE SENSOR"
+  # Partway through the 100 readings (AUTO POWER took 20): the program works, the script waits.
+  soon 30 atleast "$log" 5 60 && shot station-timing-running.png
+  check "CALIBRATE SENSOR: the record says pass" \
+    "soon 60 grep -sq ',sequence,.*,pass' $dir/calibrations.csv"
+  check "CALIBRATE SENSOR: PASS on the panel" "soon 20 passed && took=\$(since)"
+}
+# The time now in milliseconds (EPOCHREALTIME's separator follows the locale).
+now_ms() { local t=${EPOCHREALTIME//[.,]/}; echo $((t / 1000)); }
+# Seconds since the run's first action, as 1.23.
+since() { local ms=$(($(now_ms) - t0)); printf '%d.%02d' $((ms / 1000)) $((ms % 1000 / 10)); }
+# One operator action, counted and printed with its moment; the first starts the clock.
+act() {
+  [ -n "$t0" ] || t0=$(now_ms)
+  actions=$((actions + 1)) last=$(since)
+  printf '  %6s s  %2d. %s\n' "$last" "$actions" "$1"
+}
+# Polls every 20 ms until the command succeeds, at most $1 seconds: the operator acts as soon as
+# the program shows what the action needs, and no later than the poll.
+soon() {
+  local end=$(($(now_ms) + $1 * 1000)); shift
+  until "$@"; do [ "$(now_ms)" -lt "$end" ] || return 1; sleep 0.02; done
+}
+shown() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+# Answers the box titled $1 with Return as soon as it shows: one action.
+reply() {
+  soon 30 shown "$1" || { fail "no box titled '$1' showed"; return; }
+  act "answer \"$1\""; answer "$1"
+}
+click2() {
+  local w; w=$(window "$1")
+  [ -z "$w" ] || xdotool windowactivate --sync "$w" mousemove --window "$w" "$2" "$3" click --repeat 2 --delay 40 1
+}
+# Whether the main panel's button at $1,$2, $3 wide, is live: its label black, not grey (dimmed).
+# Dark in every colour channel, so that a button's red is not taken for text.
+live() {
+  local w; w=$(xdotool search --onlyvisible --name '^QUORVAT V6.0$' | head -1)
+  [ -n "$w" ] && import -window "$w" -crop "${3}x28+$1+$2" +repage "$work/button.png" &&
+    [ "$(convert "$work/button.png" -shave 6x6 -channel RGB -separate -evaluate-sequence max \
+      -format '%[fx:minima<0.3]' info:)" = 1 ]
+}
+# Whether RESULT shows the green PASS.
+passed() {
+  local w; w=$(xdotool search --onlyvisible --name '^QUORVAT V6.0$' | head -1)
+  [ -n "$w" ] && import -window "$w" -crop 688x60+32+586 +repage "$work/result.png" &&
+    [ "$(convert "$work/result.png" -fuzz 5% -fill white +opaque '#1A8A2A' \
+      -format '%[fx:minima<0.5]' info:)" = 1 ]
+}
+# The last factors the sensor was sent (SETCF), in decimal.
+last_factors() {
+  local f; f=$(grep '^00 55 00 08' "$1" | tail -1 | cut -d' ' -f5-10 | tr -d ' ')
+  [ -z "$f" ] || echo $((16#${f:0:4})) $((16#${f:4:4})) $((16#${f:8:4}))
+}
+
 scenarios=(try_during_series close_during_series clicks_during_serial_check tcp_comes_back
-           serial_comes_back stray_bytes_before_try trend_placement)
+           serial_comes_back stray_bytes_before_try trend_placement station_timing)
 [ $# -eq 0 ] || scenarios=("$@")
 xserver 1280x900
 for name in "${scenarios[@]}"; do "scenario_$name"; done

@@ -22,7 +22,8 @@ if [ ${#warnings[@]} -eq 0 ]; then
 fi
 # As a Release build through Qt's CMake package would compile on Windows.
 flags=(-std=c++20 -O2 -DNDEBUG -DQT_NO_DEBUG -DUNICODE -D_UNICODE -DWIN32 -DWIN64 -D_WIN64
-       -DMINGW_HAS_SECURE_API=1 "${warnings[@]}" -I.)
+       -DMINGW_HAS_SECURE_API=1 "${warnings[@]}" -I.
+       -DQUORVAT_SOFTWARE='"windows-check"') # the build's project() gives it
 qt=/usr/include/x86_64-linux-gnu/qt6
 qt_flags=(-isystem "$qt")
 for module in Core Gui Widgets Network SerialPort Charts; do

@@ -38,8 +38,16 @@ constexpr int P_DATARAWR_B = 37;
 constexpr int P_DATAB_B = 38;
 constexpr int P_DATAG_B = 39;
 constexpr int P_DATAR_B = 40;
+constexpr int P_GROUPRAW = 41;      // the frame around the raw readings
 constexpr int P_GROUPCOMMANDS = 47; // the frame around the command buttons
 constexpr int P_BUTTONTREND = 49;
+constexpr int P_BUTTONAUTOPOWER = 50;
+constexpr int P_BUTTONCALIBRATE = 51; // CALIBRATE SENSOR: the whole sequence for one sensor
+constexpr int P_STRINGOPERATOR = 52;
+constexpr int P_STRINGSERIAL = 53;    // SENSOR SERIAL, typed or scanned
+constexpr int P_STRINGREFERENCE = 54; // WHITE REFERENCE: the white tile's ID
+constexpr int P_DISPRESULT = 55;      // the last sequence's PASS or FAIL
+constexpr int P_GROUPSENSOR = 56;     // the frame around the station's fields and the result
 
 constexpr int INTERFACEP_EDITCOMMUNICATIONPROTOCOL = 2;
 constexpr int INTERFACEP_BUTTONTRYTOCONNECT = 3;
@@ -54,5 +62,9 @@ constexpr int INTERFACEP_COMPORTDEVICE = 11; // the device the COM port number m
 // Colours of the command buttons (0xRRGGBB).
 constexpr int kColorRed = 0xFF0000;
 constexpr int kColorLightGrey = 0xE0E0E0;
+// Text that says good or bad (a raw reading in its window or not, PASS or FAIL): darker than
+// pure green and red, so that they read well on the displays' white.
+constexpr int kColorGood = 0x1A8A2A;
+constexpr int kColorBad = 0xD01818;
 
 } // namespace qv

@@ -35,7 +35,15 @@ u16 setvalue, maxdelta;
 u16 meanR, meanG, meanB, meanD;
 u16 cfrot, cfgruen, cfblau;
 CalcOutcome calcOutcome;
+double sdR, sdG, sdB;
 u16 calcFactors[3];
+
+char operatorName[64];
+char sensorSerial[64];
+char whiteReference[64];
+char sequenceId[40];
+u16 stopRequested;
+u16 sequenceRunning;
 
 u16 comprotocol, comport;
 char ipBuf[256];

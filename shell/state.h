@@ -80,9 +80,24 @@ extern u16 meanR, meanG, meanB, meanD;
 extern u16 cfrot, cfgruen, cfblau; // calibration factors red, green, blue
 // How the last CalcCF ended (None while it has not come to an end), and the three factors its
 // SetCF worked out, in range or not: what the calibration record writes down.
-enum class CalcOutcome : std::uint8_t { None, Passed, Declined, Spread, Range, Timeout };
+enum class CalcOutcome : std::uint8_t { None, Passed, Declined, Spread, Range, Timeout, Stopped };
 extern CalcOutcome calcOutcome;
 extern u16 calcFactors[3];
+// The standard deviations of the raw channels over the last series, red, green, blue.
+extern double sdR, sdG, sdB;
+
+// ---- The station: who calibrates which sensor against what, as typed on the main panel
+// (Latin-1, as text controls hold it), and the CALIBRATE SENSOR run under way. ----
+extern char operatorName[64];
+extern char sensorSerial[64];
+extern char whiteReference[64];
+extern char sequenceId[40]; // shared by the record lines of one run; empty for single buttons
+// Set by STOP, cleared when AUTO POWER or CALIBRATE SENSOR starts: they end after the step under
+// way. (STOP's clearing of `poll` ends a GO loop, which other commands also clear.)
+extern u16 stopRequested;
+// 1 while CALIBRATE SENSOR runs: it asks the operator nothing after its start, so commands and
+// the link report in the status line and the record only, never in a box.
+extern u16 sequenceRunning;
 
 // ---- The link. ----
 extern u16 comprotocol;     // 0 = RS-232, 1 = TCP/IP

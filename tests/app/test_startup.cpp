@@ -3,6 +3,8 @@
 
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "app/station.h"
+#include "calibration/calibration.h"
 #include "link/connectpanel.h"
 #include "logo/logo.h"
 #include "platform/settings.h"
@@ -11,11 +13,13 @@
 #include "shell/buttons.h"
 #include "shell/controls.h"
 #include "shell/refresh.h"
+#include "shell/result.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
 #include "tests/support/support.h"
 #include "trend/trend.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,6 +28,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -52,7 +57,10 @@ const QHash<QString, const char *> kHelp = {
     {"EditSelectComPort", InfoEditConnect}, {"ComPortDevice", InfoComPortDevice},
     {"StringIpAdress", InfoStringIpAdress}, {"StringPortNumber", InfoStringPortNumber},
     {"ButtonTryToConnect", InfoButtonTryToConnect}, {"ButtonAccept", InfoButtonAccept},
-    {"ButtonDiscard", InfoButtonDiscard}};
+    {"ButtonDiscard", InfoButtonDiscard}, {"ButtonAutoPower", InfoButtonAutoPower},
+    {"ButtonCalibrate", InfoButtonCalibrate}, {"StringOperator", InfoStringOperator},
+    {"StringSerial", InfoStringSerial}, {"StringReference", InfoStringReference},
+    {"DispResult", InfoDispResult}};
 // clang-format on
 
 QJsonArray controlsOf(int resource) {
@@ -89,6 +97,7 @@ class AppTest : public QObject {
     // `dataHome`, the panel pointing at the simulator; returns what it wrote to standard error.
     QByteArray startUpIn(const QString &programDir, const QString &dataHome) {
         qvtest::loadPanels();
+        rt::DisplayPanel(panel);
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
         rt::SetProjectDirForTesting(QFile::encodeName(programDir).constData());
         rig_->select(qvtest::Link::Tcp);
@@ -188,6 +197,135 @@ class AppTest : public QObject {
             QCOMPARE(qvtest::boxValue(P_DELTACALIB), r.spreadCal);
             QCOMPARE(qvtest::boxValue(P_DELTARAW), r.spreadRaw);
         }
+    }
+
+    // The raw window for SET VALUE, edge by edge: each end is the last mean that the
+    // calibration's own range test passes, and one beyond it fails.
+    void targetWindowIsWhereTheCalibrationPasses() {
+        const struct {
+            u16 setValue;
+            long low, high;
+        } rows[] = {{1000, 788, 1365}, {1300, 1024, 1774}, {750, 591, 1024},
+                    {1, 1, 1},         {0, 1, 0},          {65535, 51582, 89477}};
+        rt::SetCtrlVal(panel, P_EDITMAXDELTA, 65535);
+        qvtest::PopupRecorder popups;
+        for (const auto &r : rows) {
+            const RawWindow w = TargetWindow(r.setValue);
+            QCOMPARE(QList<long>({w.low, w.high}), QList<long>({r.low, r.high}));
+            rt::SetCtrlVal(panel, P_EDITSETVALUE, r.setValue);
+            for (long mean : {r.low - 1, r.low, r.high, r.high + 1}) {
+                if (mean < 1 || mean > 65535)
+                    continue;
+                meanR = meanG = meanB = static_cast<u16>(mean);
+                meanD = 0;
+                SetCF();
+                QVERIFY2((calcOutcome == CalcOutcome::Passed) == (mean >= r.low && mean <= r.high),
+                         qPrintable(QString("SET VALUE %1, mean %2").arg(r.setValue).arg(mean)));
+            }
+        }
+    }
+
+    // The window on the raw bars and the colour of each raw number follow SET VALUE as the
+    // operator enters it, at the window's edges too; without a reading the numbers are black.
+    void rawNumbersShowTheirPlaceInTheWindow() {
+        ShowTargetWindow();
+        const auto colours = [] {
+            QList<int> c;
+            for (int control : {P_DATARAWR_A, P_DATARAWG_A, P_DATARAWB_A})
+                c << qvtest::attr(panel, control, rt::ATTR_TEXT_COLOR);
+            return c;
+        };
+        const auto marks = [] {
+            QList<int> m;
+            for (int bar : {P_DATARAWR_B, P_DATARAWG_B, P_DATARAWB_B})
+                m << qvtest::attr(panel, bar, rt::ATTR_BAR_MARK_LOW)
+                  << qvtest::attr(panel, bar, rt::ATTR_BAR_MARK_HIGH);
+            return m;
+        };
+        const int none = 0x000000, good = kColorGood, bad = kColorBad;
+        QCOMPARE(colours(), QList<int>({none, none, none}));
+        QCOMPARE(marks(), QList<int>({788, 1365, 788, 1365, 788, 1365}));
+        dataRawR = 787, dataRawG = 788, dataRawB = 1365;
+        SetPanelData();
+        QCOMPARE(colours(), QList<int>({bad, good, good}));
+        dataRawB = 1366;
+        SetPanelData();
+        QCOMPARE(colours(), QList<int>({bad, good, bad}));
+        qvtest::typeInto(panel, P_EDITSETVALUE, "1300");
+        QVERIFY(qvtest::waitFor([&] { return marks().first() == 1024; }));
+        QCOMPARE(marks(), QList<int>({1024, 1774, 1024, 1774, 1024, 1774}));
+        QCOMPARE(colours(), QList<int>({bad, bad, good}));
+        ClearPanelData();
+        QCOMPARE(colours(), QList<int>({none, none, none}));
+        QVERIFY(qvtest::grabPanel(panel, qvtest::picture("main-panel-window.png")));
+    }
+
+    // PASS large and green; FAIL and its reason in red, a long reason wrapped within the display.
+    void resultShowsPassOrFail() {
+        const auto *result = qobject_cast<QLabel *>(qvtest::widget(panel, P_DISPRESULT));
+        const auto fits = [&] { // the text as the display draws it, within its frame and margin
+            rt::testing::FlushDisplays();
+            const int m = result->margin();
+            const QRect room = result->contentsRect().adjusted(m, m, -m, -m);
+            const QRect need = result->fontMetrics().boundingRect(
+                room, result->wordWrap() ? Qt::TextWordWrap : 0, result->text());
+            return need.width() <= room.width() && need.height() <= room.height();
+        };
+        ShowResult(true, nullptr);
+        QCOMPARE(qvtest::shownText(panel, P_DISPRESULT), QString("PASS"));
+        QCOMPARE(qvtest::attr(panel, P_DISPRESULT, rt::ATTR_TEXT_COLOR), kColorGood);
+        QVERIFY(fits() && qvtest::grabPanel(panel, qvtest::picture("result-pass.png")));
+        const QByteArray reason = "POWER SPREAD 150 > MAX DELTA 100";
+        ShowResult(false, reason + ", CALCULATE RANGE: CF BLUE 1412 > 1300");
+        QVERIFY(fits() && qvtest::grabPanel(panel, qvtest::picture("result-fail-long.png")));
+        ShowResult(false, reason);
+        QCOMPARE(qvtest::shownText(panel, P_DISPRESULT), QString("FAIL: " + reason));
+        QCOMPARE(qvtest::attr(panel, P_DISPRESULT, rt::ATTR_TEXT_COLOR), kColorBad);
+        QVERIFY(fits() && qvtest::grabPanel(panel, qvtest::picture("result-fail.png")));
+        ClearResult();
+        QCOMPARE(qvtest::shownText(panel, P_DISPRESULT), QString());
+    }
+
+    // OPERATOR and WHITE REFERENCE come back at the next start, as typed, from the settings
+    // file's [station] group. SENSOR SERIAL is not kept, and has the focus after the first
+    // connection attempt: a scan lands there, and its Enter runs CALIBRATE SENSOR with the serial
+    // read first. Leaving the field, or Enter while the buttons are dimmed, runs nothing.
+    void stationFieldsKeptAndTheFirstScanStartsTheRun() {
+        static QByteArrayList ran;
+        const auto pressButton = calibrateFromSerial;
+        calibrateFromSerial = [] { ran << sensorSerial; };
+        QTemporaryDir program;
+        const QString data = home_.filePath("data");
+        startUpIn(program.path(), data);
+        const QByteArray who = "Jo \"JK\" Ko, =1", tile = "WT-0042";
+        qvtest::typeInto(panel, P_STRINGOPERATOR, who);
+        qvtest::typeInto(panel, P_STRINGREFERENCE, tile);
+        QVERIFY(qvtest::waitFor([&] { return whiteReference == tile; }));
+        QVERIFY(qvtest::fileBytes(program.filePath(kSettingsFileName)).contains("[station]\n"));
+        operatorName[0] = whiteReference[0] = '\0';
+        startUpIn(program.path(), data);
+        QCOMPARE(QByteArrayList({operatorName, whiteReference}), QByteArrayList({who, tile}));
+        QCOMPARE(qvtest::ctrlText(panel, P_STRINGOPERATOR), who);
+        QCOMPARE(rt::GetActiveCtrl(panel), P_STRINGSERIAL);
+        QVERIFY(QTest::qWaitForWindowActive(rt::testing::PanelWidget(panel)));
+        const auto scan = [](const char *keys, Qt::Key end) {
+            QTest::keyClicks(QApplication::focusWidget(), keys);
+            QTest::keyClick(QApplication::focusWidget(), end);
+            qvtest::pump(50);
+        };
+        scan("SN-0001", Qt::Key_Return);
+        QCOMPARE(ran, QByteArrayList({"SN-0001"}));
+        scan("2", Qt::Key_Tab);
+        QCOMPARE(QByteArray(sensorSerial), QByteArray("SN-00012"));
+        SetButtonsDimmed(1);
+        rt::SetActiveCtrl(panel, P_STRINGSERIAL);
+        scan("3", Qt::Key_Return);
+        SetButtonsDimmed(0);
+        QCOMPARE(ran, QByteArrayList({"SN-0001"}));
+        QCOMPARE(QByteArray(sensorSerial), QByteArray("SN-000123"));
+        calibrateFromSerial = pressButton;
+        rt::SettingsClose();
+        qunsetenv("XDG_DATA_HOME");
     }
 
     // The start values and the earlier start-up steps are in place when the first connection

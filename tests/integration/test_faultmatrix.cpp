@@ -3,9 +3,11 @@
 // the state intact, a report after a missing reply having waited the whole limit. The matrix,
 // with each case's seconds, ends the log. QUORVAT_FAULTMATRIX_ROWS picks rows (rowSelected).
 #include "calibration/calibration.h"
+#include "calibration/sequence.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "platform/utility.h"
+#include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -34,9 +36,9 @@ struct CmdRow {
 };
 // clang-format off
 const CmdRow kCmds[] = {
-    {"SendPara",      command::SetPara,    SendPara},
-    {"SendCalibPara", command::SetPara,    SendCalibPara},
-    {"SendCF",        command::SetCf,      SendCF},
+    {"SendPara",      command::SetPara,    [] { SendPara(); }},
+    {"SendCalibPara", command::SetPara,    [] { SendCalibPara(); }},
+    {"SendCF",        command::SetCf,      [] { SendCF(); }},
     {"GetCF",         command::GetCf,      [] { GetCF(); }},
     {"GetPara",       command::GetParaRam, GetPara},
     {"GetData",       command::GetData,    GetData},
@@ -110,6 +112,11 @@ class FaultMatrixTest : public QObject {
         return sf;
     }
 
+    // A table none of whose rows the entry runs gets a row "none" that skips: Qt Test wants one.
+    static void skipWithoutRows() {
+        if (QByteArray(QTest::currentDataTag()) == "none")
+            QSKIP("this entry runs none of the table's rows");
+    }
     static int reports(const qvtest::PopupRecorder &popups) {
         return int(std::count_if(popups.popups.begin(), popups.popups.end(), [](const auto &p) {
             return p.text == InfoTimeoutVer || p.text == "CALIBRATION FAILED!";
@@ -122,6 +129,7 @@ class FaultMatrixTest : public QObject {
     void cleanupTestCase() { qInfo().noquote() << g_table; }
 
     void matrix_data() {
+        int rows = 0;
         QTest::addColumn<Cmd>("cmd");
         QTest::addColumn<Link>("link");
         QTest::addColumn<Fault>("fault");
@@ -133,12 +141,15 @@ class FaultMatrixTest : public QObject {
                         continue;
                     const QByteArray tag = QByteArray(kCmds[c].name) + '/' + qvtest::linkName(l) +
                                            '/' + kFaults[f].name;
-                    if (qvtest::rowSelected("QUORVAT_FAULTMATRIX_ROWS", tag))
+                    if (qvtest::rowSelected("QUORVAT_FAULTMATRIX_ROWS", tag) && ++rows)
                         QTest::newRow(tag.constData()) << Cmd(c) << l << Fault(f);
                 }
+        if (rows == 0)
+            QTest::newRow("none") << Cmd::SendPara << Link::Tcp << Fault::NoReply;
     }
 
     void matrix() {
+        skipWithoutRows();
         QFETCH(Cmd, cmd);
         QFETCH(Link, link);
         QFETCH(Fault, fault);
@@ -255,6 +266,77 @@ class FaultMatrixTest : public QObject {
         // Let late bytes arrive before the next case reconnects.
         if (waitsLimit && fault != Fault::NoReply)
             qvtest::pump(int((limitOf(cmd, link) + 1.0 - took) * 1000));
+    }
+
+    // CALIBRATE SENSOR with one reply missing in each of its steps: the run ends there, as
+    // "fail <step> timeout" in the record and on the panel, with no box but its confirmation,
+    // and nothing more goes to the sensor: its factors stay as found until SEND CF has run.
+    void sequence_data() {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<int>("code"); // the request left unanswered, and which one of its kind
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<bool>("sent"); // SEND CF had run
+        int rows = 0;
+        // AUTO POWER takes its 10 readings at the simulator's POWER, then come the calibration's
+        // 100 and the check's 20; the finish reads the factors back.
+        // clang-format off
+        const struct { const char *step; int code, nth; bool sent; } steps[] = {
+            {"link",      command::GetVersion, 1,   false},
+            {"getcf",     command::GetCf,      1,   false},
+            {"power",     command::GetData,    5,   false},
+            {"calculate", command::GetData,    60,  false},
+            {"verify",    command::GetData,    120, true},
+            {"finish",    command::GetCf,      2,   true},
+        };
+        // clang-format on
+        for (const auto &s : steps)
+            for (Link l : {Link::Tcp, Link::Serial}) {
+                const QByteArray tag = QByteArray("sequence/") + s.step + '/' + qvtest::linkName(l);
+                if (qvtest::rowSelected("QUORVAT_FAULTMATRIX_ROWS", tag) && ++rows)
+                    QTest::newRow(tag.constData()) << l << s.code << s.nth << s.sent;
+            }
+        if (rows == 0)
+            QTest::newRow("none") << Link::Tcp << 0 << 0 << false;
+    }
+    void sequence() {
+        skipWithoutRows();
+        QFETCH(Link, link);
+        QFETCH(int, code);
+        QFETCH(int, nth);
+        QFETCH(bool, sent);
+        rig_->reset();
+        sim().setFactors({1100, 950, 1200});
+        {
+            qvtest::PopupRecorder quiet;
+            rig_->connect(link);
+        }
+        // clang-format off
+        qvtest::enter({.power = 250, .setValue = 1000, .maxDelta = 100,
+                       .red = 1024, .green = 1024, .blue = 1024});
+        // clang-format on
+        rt::SetCtrlVal(panel, P_STRINGSERIAL, "FAULT-1");
+        sim().clearFrames();
+        sim().addFault(qvsim::Fault::noReply().forCommand(code).onlyNth(unsigned(nth)));
+        qvtest::PopupRecorder popups;
+        const double t0 = rt::Timer();
+        CalibrateSensor();
+        const QByteArray step = QByteArray(QTest::currentDataTag()).split('/').value(1);
+        const QByteArray result = qvtest::csvRows(qvtest::fileBytes(rig_->file(kRecordFileName)))
+                                      .last()
+                                      .value(30)
+                                      .trimmed();
+        g_table += QString("| sequence | %1 | %2 timeout | fail %2 timeout | %3 | %4 |\n")
+                       .arg(qvtest::linkName(link), step.constData(), result.constData())
+                       .arg(rt::Timer() - t0, 0, 'f', 2);
+        QCOMPARE(result, "fail " + step + " timeout");
+        QCOMPARE(popups.count(), std::size_t(1));
+        const QByteArray shown = qvtest::ctrlText(panel, P_DISPRESULT); // in capitals, whole
+        QVERIFY2(shown.startsWith("FAIL: ") && shown == shown.toUpper(), shown.constData());
+        const qvsim::Factors factors = sim().factors(), found{1100, 950, 1200};
+        QCOMPARE(factors != found, sent);
+        // The default parameters go only with the finish.
+        QCOMPARE(rig_->framesOf(command::SetParaEnd) > 0, step == "finish");
+        qvtest::pump(500); // the late requests' turn passes before the next case
     }
 };
 

@@ -1,12 +1,14 @@
 // Every long action against every operator input that can come during its wait, over TCP and a
 // pseudo-terminal, while the program pumps events or is blocked. Each cell checks that no reply
 // is decoded from another request's, no frame carries a value the operator did not set, the
-// buttons come back and a close is honoured. The log ends with the matrix.
+// buttons come back and a close is honoured; AUTO POWER and CALIBRATE SENSOR end as their
+// inputs say. The log ends with the matrix.
 // QUORVAT_INTERLEAVING_ROWS picks rows (see rowSelected).
 #include "app/startup.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "platform/testing.h"
+#include "record/record.h"
 #include "shell/controls.h"
 #include "shell/state.h"
 #include "tests/support/rig.h"
@@ -40,11 +42,13 @@ enum class Action {
     Try,
     Discard,
     Reopen,
-    GoReopen
+    GoReopen,
+    AutoPower,
+    Calibrate
 };
 // clang-format off
-enum class Input { SendPower, GetCf, SendCf, Go, Calculate, Finish, Stop, Connect, Try, Accept,
-                   Discard, Close, Type };
+enum class Input { SendPower, GetCf, SendCf, Go, Calculate, Finish, AutoPower, Calibrate, Stop,
+                   Connect, Try, Accept, Discard, Close, Type };
 // clang-format on
 // Pumping: the input comes while the action waits pumping events. Blocked: while it runs a
 // stretch that pumps nothing. Queued: queued together with the click that starts the action.
@@ -60,6 +64,7 @@ const InputRow kInputs[] = {
     {"SEND POWER", &panel, P_BUTTONSENDPOWER}, {"GET CF", &panel, P_BUTTONGETCF},
     {"SEND CF", &panel, P_BUTTONSENDCF},       {"GO", &panel, P_BUTTONGO},
     {"CALCULATE", &panel, P_BUTTONCALCCF},     {"FINISH", &panel, P_BUTTONFINISHCALIB},
+    {"AUTO POWER", &panel, P_BUTTONAUTOPOWER}, {"CALIBRATE SENSOR", &panel, P_BUTTONCALIBRATE},
     {"STOP", &panel, P_BUTTONSTOP},            {"CONNECT", &panel, P_BUTTONCONNECT},
     {"TRY", &interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT},
     {"ACCEPT", &interfacepanel, INTERFACEP_BUTTONACCEPT},
@@ -89,16 +94,22 @@ const ActionRow kActions[] = {
     // The line goes, idle or under GO, and is opened again by itself: its check is the wait.
     {"reopening",      Input::Type,      {cmd::GetVersion, 1}, {cmd::GetVersion, 1}},
     {"GO reopening",   Input::Go,        {cmd::GetVersion, 1}, {cmd::GetVersion, 1}},
+    // Inside the search's first readings, or the pause after its calibration block; in the
+    // sequence, the calibration's 30th reading after AUTO POWER's 10.
+    {"AUTO POWER",     Input::AutoPower, {cmd::GetData, 5},    {cmd::SetPara, 1}},
+    {"CALIBRATE SENSOR", Input::Calibrate, {cmd::GetData, 40}, {cmd::SetPara, 1}},
 };
 // clang-format on
 const char *kTimings[] = {"pumping", "blocked", "queued with the action's click"};
 
 constexpr char kVersion[] = "INTERLEAVING TEST SENSOR V2.1";
 // Every factor triple and POWER a frame may carry: the operator's, the sensor's, the calculation's.
+// AUTO POWER finds this sensor, whose readings do not follow POWER, at the POWER it starts from.
 const QSet<QByteArray> kLegalFactors = {"1001 1002 1003", "1111 1112 1113", "1024 1024 1024"};
 constexpr unsigned short kPower = 700, kTypedPower = 321, kFactoryPower = 250;
-const QSet<QByteArray> kAllowedTitles = {"SEND POWER", "CONFIRM CALCULATION!", "INFO!",
-                                         "CALIBRATION PASSED!"};
+const QSet<QByteArray> kAllowedTitles = {"SEND POWER", "CONFIRM CALCULATION!",
+                                         "INFO!",      "CALIBRATION PASSED!",
+                                         "AUTO POWER", "CALIBRATE SENSOR"};
 
 // An input as the events it is made of, each with the widget it goes to.
 using Events = std::vector<std::pair<QPointer<QObject>, QEvent *>>;
@@ -245,7 +256,7 @@ class InterleavingTest : public QObject {
         QTest::addColumn<Link>("link");
         QTest::addColumn<Timing>("timing");
         QTest::addColumn<Input>("input");
-        for (int a = 0; a <= int(Action::GoReopen); ++a)
+        for (int a = 0; a < int(std::size(kActions)); ++a)
             for (Link l : {Link::Tcp, Link::Serial})
                 for (int t = 0; t <= int(Timing::Queued); ++t)
                     for (int i = 0; i <= int(Input::Type); ++i) {
@@ -272,7 +283,8 @@ class InterleavingTest : public QObject {
         // The panels afresh, their buttons guarded, the operator's values set.
         qvtest::loadPanels();
         for (Input i : {Input::SendPower, Input::GetCf, Input::SendCf, Input::Go, Input::Calculate,
-                        Input::Finish, Input::Try, Input::Accept, Input::Discard}) {
+                        Input::Finish, Input::AutoPower, Input::Calibrate, Input::Try,
+                        Input::Accept, Input::Discard}) {
             const InputRow &b = kInputs[int(i)];
             g_entries[b.control] = {};
             rt::GetCtrlAttribute(*b.panelHandle, b.control, rt::ATTR_CALLBACK_FUNCTION_POINTER,
@@ -284,6 +296,7 @@ class InterleavingTest : public QObject {
         qvtest::enter({.power = kPower, .setValue = 1000, .maxDelta = 100,
                        .red = 1001, .green = 1002, .blue = 1003});
         // clang-format on
+        rt::SetCtrlVal(panel, P_STRINGSERIAL, "MATRIX-1");
         qvtest::PopupRecorder popups; // every confirmation answered yes
         if (action != Action::StartupCheck)
             rig_->connect(link); // the watch checks the version
@@ -295,6 +308,10 @@ class InterleavingTest : public QObject {
         popups.popups.clear();
         sim().clearFrames();
         const std::uint64_t shownBefore = trendreadings.added();
+        const auto records = [&] {
+            return qvtest::csvRows(qvtest::fileBytes(rig_->file(kRecordFileName)));
+        };
+        const qsizetype recordedBefore = records().size();
 
         const ActionRow &act = kActions[int(action)];
         const bool reopen = action == Action::Reopen || action == Action::GoReopen;
@@ -388,7 +405,10 @@ class InterleavingTest : public QObject {
         QVERIFY2(settled, "the cell did not come to rest");
 
         // No frame with a value the operator did not set.
+        unsigned lastPower = 0;
         for (const qvsim::Frame &f : sim().frames()) {
+            if (f[3] == cmd::SetPara)
+                lastPower = wordAt(f, 4);
             if (f[3] == cmd::SetCf &&
                 !kLegalFactors.contains(triple(wordAt(f, 4), wordAt(f, 6), wordAt(f, 8))))
                 g_faults << "SETCF " + triple(wordAt(f, 4), wordAt(f, 6), wordAt(f, 8));
@@ -396,8 +416,13 @@ class InterleavingTest : public QObject {
                 !QSet<unsigned>{kPower, kTypedPower, kFactoryPower}.contains(wordAt(f, 4)))
                 g_faults << QString("SETPARA POWER %1").arg(wordAt(f, 4));
         }
+        // FINISH asks before writing factors no CALCULATE made on this line: answered yes.
+        const auto finishAsks = [](const qvtest::Popup &p) {
+            return p.kind == rt::PopupKind::Confirm && p.title == "ATTENTION!" &&
+                   p.text.find("FINISH CALIBRATION would write") != std::string::npos;
+        };
         for (const qvtest::Popup &p : popups.popups)
-            if (!kAllowedTitles.contains(QByteArray(p.title.c_str())) &&
+            if (!kAllowedTitles.contains(QByteArray(p.title.c_str())) && !finishAsks(p) &&
                 !(lostQueued && (p.text == InfoTimeoutVer || p.text == "CALIBRATION FAILED!")))
                 g_faults << QString("box \"%1\": %2").arg(p.title.c_str(), p.text.c_str());
         if (meanR != 0 && (meanR != 1000 || meanG != 1000 || meanB != 1000))
@@ -440,6 +465,26 @@ class InterleavingTest : public QObject {
             const int ran =
                 g_entries[kInputs[int(input)].control].entered - (act.start == input ? 1 : 0);
             what = ran > 0 ? "ran after" : "dropped";
+        }
+        // AUTO POWER and CALIBRATE SENSOR find and pass, or STOP ends them after the step under
+        // way: the old POWER back, nothing written to the EEPROM. A STOP counts once the action's
+        // question is answered: AUTO POWER asks after the pump that handles a STOP queued with it.
+        if ((action == Action::AutoPower || action == Action::Calibrate) && input != Input::Close) {
+            // Its own line: AUTO POWER's by hand has no sequence_id. Another button may run after.
+            const bool power = action == Action::AutoPower;
+            QByteArray result = "none";
+            for (const QByteArrayList &l : records().mid(recordedBefore))
+                if (l.value(3) == (power ? "power" : "sequence") &&
+                    (!power || l.value(1).isEmpty()))
+                    result = l.value(30);
+            const bool stopped = result.endsWith("stopped");
+            if (input == Input::Stop)
+                what = stopped ? "stopped" : "ran through";
+            if (stopped != (input == Input::Stop && !(power && timing == Timing::Queued)) ||
+                (!stopped && result != (power ? "found" : "pass")) ||
+                (stopped && (power ? qvtest::boxValue(P_EDITPOWER) != kPower || lastPower != kPower
+                                   : rig_->framesOf(cmd::SetCf) + rig_->framesOf(cmd::SetParaEnd))))
+                g_faults << "ended " + result;
         }
         closing = 0;
         busy = 0;

@@ -23,7 +23,8 @@ const char kPanels[] = R"({ "panels": [ { "resource": 5, "controls": [
       "value": 1 },
     { "id": 4, "kind": "text_indicator" },
     { "id": 5, "kind": "canvas" },
-    { "id": 6, "kind": "numeric", "min": 0, "max": 1000, "value": 5 } ] } ] })";
+    { "id": 6, "kind": "numeric", "min": 0, "max": 1000, "value": 5 },
+    { "id": 7, "kind": "numeric_bar", "min": 0, "max": 100, "width": 102, "height": 10 } ] } ] })";
 
 } // namespace
 
@@ -76,7 +77,11 @@ class UserIntTest : public QObject {
              {CmtGetLock(12345), kCmtLockInvalid},
              {CmtDiscardLock(12345), kCmtLockInvalid},
              {PostDeferredCallToThread(nullptr, nullptr, 1), kUIEValueInvalid},
-             {PostDeferredCallToThread([](void *) {}, nullptr, plain), kUIEThreadInvalid}});
+             {PostDeferredCallToThread([](void *) {}, nullptr, plain), kUIEThreadInvalid},
+             {SetCtrlAttribute(panel_, 4, ATTR_BAR_MARK_LOW, 1), kUIEAttrInvalid},
+             {SetCtrlAttribute(panel_, 7, ATTR_BAR_MARK_HIGH, VAL_NO_MARK - 1), kUIEValueInvalid},
+             {SetCtrlAttribute(panel_, 7, ATTR_TEXT_WRAP, 1), kUIEAttrInvalid},
+             {SetCtrlAttribute(panel_, 4, ATTR_TEXT_JUSTIFY, 3), kUIEValueInvalid}});
         SetSaveFileHandler({});
         QCOMPARE(QByteArray(path), QByteArray("")); // nothing of a path that did not fit
     }
@@ -127,6 +132,27 @@ class UserIntTest : public QObject {
         for (const QLabel *l : testing::PanelWidget(panel_)->findChildren<QLabel *>())
             captions << l->text();
         QVERIFY(captions.contains("Name"));
+    }
+
+    // A bar's window: shaded between its marks under the fill, its ends drawn over the fill; an
+    // end beyond the scale has no line; none at all until both marks are set, or low > high.
+    void barMarksItsWindow() {
+        QWidget *bar = qvtest::widget(panel_, 7); // 100 pixels inside: one a unit
+        const auto shade = [&](int x) { return qGray(bar->grab().toImage().pixel(x + 1, 4)); };
+        QCOMPARE(SetCtrlAttribute(panel_, 7, ATTR_BAR_MARK_LOW, 40), 0);
+        QCOMPARE(shade(50), 0xF4); // one mark alone marks nothing
+        QCOMPARE(SetCtrlAttribute(panel_, 7, ATTR_BAR_MARK_HIGH, 150), 0);
+        QCOMPARE(qvtest::attr(panel_, 7, ATTR_BAR_MARK_HIGH), 150);
+        QCOMPARE(QList<int>({shade(30), shade(40), shade(50), shade(99)}),
+                 QList<int>({0xF4, 0x20, 0xD8, 0xD8}));
+        SetCtrlVal(panel_, 7, 100);
+        testing::FlushDisplays();
+        QCOMPARE(shade(40), 0x20); // over the fill
+        QVERIFY(shade(30) != 0xF4 && shade(30) == shade(99));
+        SetCtrlVal(panel_, 7, 0);
+        SetCtrlAttribute(panel_, 7, ATTR_BAR_MARK_LOW, 151);
+        testing::FlushDisplays();
+        QCOMPARE(shade(50), 0xF4);
     }
 };
 

@@ -1,7 +1,7 @@
 // What the program exposes to the machine and to the data it is given: no listening socket,
-// no file written but the address history, the calibration record and the settings file, no
-// outside text used as a format or run past its buffer. (The sources' bounded copies:
-// security_bounded_copies.)
+// no file written but the address history, the calibration record (and an earlier version's,
+// renamed) and the settings file, no outside text used as a format or run past its buffer. (The
+// sources' bounded copies: security_bounded_copies.)
 #include "app/startup.h"
 #include "link/commands.h"
 #include "link/link.h"
@@ -49,11 +49,12 @@ std::pair<int, int> sockets() {
 }
 
 // The child: the whole program driven as an operator would: connect, commit an address, open the
-// trend window, run GO, finish a calibration, close. Once running it tells the parent its
+// trend window, run GO, finish a calibration (answering yes to writing factors no CALCULATE
+// made), close. Once running it tells the parent its
 // sockets and listening ones.
 int runChild() {
     qvtest::initRunTime();
-    static qvtest::PopupRecorder popups; // FINISH CALIBRATION's notice
+    static qvtest::PopupRecorder popups; // FINISH CALIBRATION's question and notice
     rt::SetProjectDirForTesting(qgetenv(kChildEnv).constData());
     qvtest::whenever(
         [] {
@@ -96,6 +97,13 @@ class SurfaceTest : public QObject {
         qvtest::ScratchProject project;
         QTemporaryDir home;
         qvtest::pointConnectionPanelAt(project.file(kResourceFile), true, rig.sim().tcpPort());
+        const QString record = project.file(kRecordFileName),
+                      oldRecord = project.file("calibrations-since-2025-01-31.csv");
+        const QByteArray oldLines = "time,event,sensor,link,set_value,max_delta,mean_r,mean_g,"
+                                    "mean_b,mean_delta,cf_r,cf_g,cf_b,readback_r,readback_g,"
+                                    "readback_b,result\r\n2025-01-31T10:00:00+01:00,finish,S,COM1,"
+                                    ",,,,,,1024,1024,1024,1024,1024,1024,stored\r\n";
+        QVERIFY(qvtest::writeFile(record, oldLines));
         const QString log = home.filePath("writes.log");
 
         QProcess child;
@@ -119,10 +127,9 @@ class SurfaceTest : public QObject {
         QVERIFY(child.waitForFinished(20000) && child.exitCode() == 0);
 
         const QString history = project.file(kHistoryFileName),
-                      record = project.file(kRecordFileName),
                       settings = project.file(kSettingsFileName);
         QStringList others;
-        int historyReplaced = 0, recordWrites = 0, settingsReplaced = 0;
+        int historyReplaced = 0, recordWrites = 0, recordRenamed = 0, settingsReplaced = 0;
         for (const QByteArray &line : qvtest::fileBytes(log).trimmed().split('\n')) {
             const QByteArray what = line.left(line.indexOf(' '));
             const QString path = QString::fromLocal8Bit(line.mid(line.indexOf(' ') + 1));
@@ -134,8 +141,10 @@ class SurfaceTest : public QObject {
                 ++historyReplaced;
             else if (replaced && path == settings)
                 ++settingsReplaced;
-            else if (path == record)
+            else if (path == record && !replaced)
                 ++recordWrites;
+            else if (what == "rename" && path == oldRecord)
+                ++recordRenamed;
             else if (path != history && !path.startsWith(history + ".") && path != settings &&
                      !path.startsWith(settings + ".") &&
                      !(what == "tmpfile" && path == project.path()) &&
@@ -144,12 +153,16 @@ class SurfaceTest : public QObject {
         }
         QVERIFY2(others.isEmpty(), qPrintable(others.join("\n")));
         QVERIFY(historyReplaced >= 1); // a whole new file put in its place
-        QCOMPARE(recordWrites, 1);
+        // The old record, as it was, put aside once; its line appended to a new one.
+        QCOMPARE(recordWrites, 2);
+        QCOMPARE(recordRenamed, 1);
+        QCOMPARE(qvtest::fileBytes(oldRecord), oldLines);
         QVERIFY(settingsReplaced >= 1);
         QVERIFY(qvtest::fileBytes(settings).startsWith("[trend]\n"));
         // The record names the link in use, not an address typed but never tried.
-        const QByteArray finish = QByteArray(",finish,") + kFormatVersion +
+        const QByteArray finish = QByteArray(",finish,,,,") + kFormatVersion +
                                   ",127.0.0.1:" + QByteArray::number(rig.sim().tcpPort()) + ",";
+        QVERIFY(qvtest::fileBytes(record).startsWith(QByteArray(kRecordHeader) + "\r\n"));
         QVERIFY(qvtest::fileBytes(record).contains(finish));
         QVERIFY(qvtest::fileBytes(history).startsWith(kFormatAddress));
     }

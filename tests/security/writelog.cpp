@@ -78,6 +78,9 @@ QV_WRAP_OPEN(open64)
 // callers built with _FORTIFY_SOURCE; rename when a saved file replaces one that is there).
 QV_WRAP(int, __open_2, (const char *p, int f), writes(f), "open", p, p, f)
 QV_WRAP(int, rename, (const char *from, const char *to), true, "rename", to, from, to)
+// A rename that never replaces (the record of an earlier version put aside).
+QV_WRAP(int, renameat2, (int fromFd, const char *from, int toFd, const char *to, unsigned flags),
+        true, "rename", to, fromFd, from, toFd, to, flags)
 // The program's links name the whole path.
 QV_WRAP(int, linkat, (int fd, const char *from, int to_fd, const char *to, int flags), true, "link",
         to, fd, from, to_fd, to, flags)

@@ -5,6 +5,7 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 #include "shell/controls.h"
+#include "shell/refresh.h"
 #include "shell/state.h"
 
 #include <QByteArray>
@@ -91,6 +92,7 @@ void FlowRig::reset(const char *version, std::function<qvsim::Rgb(std::uint64_t)
 void enter(const Entries &e) {
     rt::SetCtrlVal(panel, P_EDITPOWER, e.power);
     rt::SetCtrlVal(panel, P_EDITSETVALUE, e.setValue);
+    ShowTargetWindow(); // as the box's commit does
     rt::SetCtrlVal(panel, P_EDITMAXDELTA, e.maxDelta);
     enterFactors(e.red, e.green, e.blue);
 }
@@ -113,7 +115,7 @@ unsigned short boxValue(int control) {
 
 bool commandsLive() {
     for (int c : {P_BUTTONSENDPOWER, P_BUTTONSENDCF, P_BUTTONGETCF, P_BUTTONGO, P_BUTTONCALCCF,
-                  P_BUTTONFINISHCALIB})
+                  P_BUTTONFINISHCALIB, P_BUTTONAUTOPOWER, P_BUTTONCALIBRATE})
         if (!live(panel, c))
             return false;
     return busy == 0 && live(interfacepanel, INTERFACEP_BUTTONTRYTOCONNECT) &&

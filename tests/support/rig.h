@@ -66,7 +66,7 @@ class FlowRig : public SensorRig {
     ScratchProject project_;
 };
 
-// What the operator has typed into the main panel's boxes.
+// What the operator has typed into the main panel's boxes; the raw bars' target follows SET VALUE.
 struct Entries {
     unsigned power, setValue, maxDelta, red, green, blue;
 };
@@ -76,7 +76,8 @@ void enterFactors(unsigned red, unsigned green, unsigned blue);
 // The main panel as the operator reads it.
 QByteArray statusLine();
 unsigned short boxValue(int control);
-// Whether the six command buttons and TRY and DISCARD are live, with no action under way.
+// Whether the command buttons (AUTO POWER and CALIBRATE SENSOR too) and TRY and DISCARD are
+// live, with no action under way.
 bool commandsLive();
 
 // QUORVAT_..._ROWS for a matrix: a comma list of row tags or their beginnings up to a '/'
